@@ -1,0 +1,35 @@
+// The business library bridge: free routines over one process-wide library.
+// Every step writes to the execution log. Safe for concurrent use: open, close and
+// connect run under one lock; calls in flight are counted and a close waits for them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tav::bizlib {
+
+void AbreDll(std::u16string_view iDiretorioTavoric, std::u16string_view iUsuario, std::u16string_view iSenha,
+             bool iHabilitaLog, bool iHabilitarLogSql);
+void FechaDll();
+void ConectarBanco();
+std::u16string MensagemFalha();
+void AtivarLogProc(bool iVal);
+void AtivarLogSql(bool iVal);
+// Runs one JSON request; the library's return code, 0 when it could not be run
+// (oJsonRetorno is then untouched).
+std::int32_t ExecutaJSon(std::u16string_view iJson, std::u16string_view iUsuario, std::u16string_view iSenha,
+                         std::u16string_view iNivel, std::u16string &oJsonRetorno);
+std::u16string Versao();
+void LimparCache();
+void LimparPonteiroFuncoesDLLs();
+// Passes the text unchanged to the execution log.
+void RegistraLog(std::u16string_view iTexto);
+
+// State, for the dispatcher and the tests.
+bool Carregada();             // the library is loaded
+bool TemExecJSon();           // loaded with its ExecJSon export
+bool Conectado();             // mConectado
+std::uintptr_t HInst();       // handle value, 0 when not loaded
+
+}  // namespace tav::bizlib

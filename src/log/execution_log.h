@@ -1,0 +1,76 @@
+// The execution log: an ordered list of time-stamped entries that every part of the
+// program appends to, from any thread, and that the log window shows.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace tav::log {
+
+class ExecutionLog {
+ public:
+  explicit ExecutionLog(Clock clock = LocalNow, const Regional *regional = nullptr);
+
+  // The process-wide log that RegistraLog and RegistraLogErro write to.
+  static ExecutionLog &Global();
+
+  // bLogAtivo: texts handed over while the log is inactive are dropped.
+  void SetActive(bool active) noexcept { active_.store(active, std::memory_order_release); }
+  bool Active() const noexcept { return active_.load(std::memory_order_acquire); }
+
+  // Appends "hh:nn:ss", a blank and the text as one entry, if active. Never throws.
+  void RegistraLog(std::u16string_view iTexto) noexcept;
+  // Appends the seven-line error block through RegistraLog.
+  void RegistraLogErro(std::u16string_view iRotina, std::u16string_view iBloco,
+                       std::u16string_view iMensagem) noexcept;
+  // Appends an entry as given (no time stamp), whatever the active flag (the log
+  // window's own "Registro de Log Reiniciado." line).
+  void AppendRaw(std::u16string entry);
+
+  // Entries have consecutive sequence numbers; Read gives those from `from` on and
+  // the number to ask for next time.
+  struct Batch {
+    std::vector<std::u16string> entries;
+    std::uint64_t next = 0;
+  };
+  Batch Read(std::uint64_t from) const;
+  std::vector<std::u16string> Entries() const { return Read(0).entries; }
+  // Removes every entry.
+  void Clear();
+
+  // Called (on the appending thread, outside the lock) after each append; the
+  // window turns it into a queued notification. Replacing it with an empty
+  // function unhooks the listener; this waits for a notification in progress.
+  void SetListener(std::function<void()> listener);
+
+  // The block text RegistraLogErro composes for the current time (exposed for tests).
+  std::u16string ErrorBlock(std::u16string_view rotina, std::u16string_view bloco, std::u16string_view mensagem,
+                            const LocalTime &now) const;
+
+ private:
+  void Append(std::u16string entry);
+  const Regional &regional() const;
+
+  Clock clock_;
+  const Regional *regional_;
+  std::atomic<bool> active_{false};
+  mutable std::mutex mutex_;
+  std::deque<std::u16string> entries_;
+  std::uint64_t first_ = 0;  // sequence number of entries_.front()
+  std::mutex listenerMutex_;
+  std::function<void()> listener_;
+};
+
+// The controller's log operations, on the process-wide log.
+void RegistraLog(std::u16string_view iTexto) noexcept;
+void RegistraLogErro(std::u16string_view iRotina, std::u16string_view iBloco, std::u16string_view iMensagem) noexcept;
+
+}  // namespace tav::log

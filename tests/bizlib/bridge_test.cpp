@@ -1,0 +1,199 @@
+// The bridge against real shared libraries loaded with dlopen.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "bizlib/bridge.h"
+#include "platform/text.h"
+#include "support/log_capture.h"
+
+using namespace tav::bizlib;
+using Lines = std::vector<std::u16string>;
+
+namespace {
+
+const std::u16string kComplete = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/complete");
+const std::u16string kPartial = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/partial");
+const std::u16string kAccented = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/ação");
+const std::u16string kMissing = u"/no/such/folder";
+
+std::u16string Handle() { return tav::text::FromUtf8(std::to_string(HInst())); }
+
+Lines OpenLines(const std::u16string &dir, const std::u16string &handleBefore, const std::u16string &handleAfter,
+                const char16_t *user = u"ana", const char16_t *senha = u"********", bool log = true) {
+  return {u"Valor HInst : " + handleBefore + (log ? u" Habilitar Log SIM" : u" Habilitar Log NAO") +
+              u" Habilitar Log Sql NAO",
+          u"Parametros...: \r\nDiretorio Dll...............: " + dir + u"/DozUzedoda.so" +
+              u"\r\nDiretorio DozUzedoda.ini....: " + dir + u"/DOZUZEDODA.INI" +
+              u"\r\nUsuario.....................: " + user + u"\r\nSenha.......................: " + senha +
+              u"\r\nHabilita LogProc............: " + (log ? u"Sim" : u"Não"),
+          u"Etapa 01 Dll> " + dir + u"/DozUzedoda.so", u"Valor HInst : " + handleAfter};
+}
+
+class Bridge : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_FAILMSG", "FIXTURE_CODE", "FIXTURE_ANSWER",
+                          "FIXTURE_DELAY_MS", "FIXTURE_THROW"})
+      unsetenv(v);
+  }
+  void TearDown() override {
+    try {
+      FechaDll();
+    } catch (...) {
+    }
+  }
+  tav::testing::LogCapture log;
+};
+
+}  // namespace
+
+TEST_F(Bridge, OpenLogsEachStepAndAppliesTheSwitches) {
+  AbreDll(kComplete, u"ana", u"segredo", true, false);
+  ASSERT_TRUE(Carregada());
+  const std::u16string h = Handle();
+  Lines expected = OpenLines(kComplete, u"0", h);
+  expected.insert(expected.end(), {u"Dll aberta", u"Habilita Log: Sim", u"Habilita Sql: Não"});
+  EXPECT_EQ(log.Take(), expected);
+  EXPECT_EQ(Versao(), u"FX1");
+
+  // A second open changes nothing.
+  AbreDll(kComplete, u"ana", u"segredo", false, true);
+  EXPECT_EQ(log.Take(), (Lines{u"Valor HInst : " + h + u" Habilitar Log NAO Habilitar Log Sql SIM", u"Dll já aberta"}));
+
+  FechaDll();
+  FechaDll();
+  EXPECT_EQ(log.Take(), (Lines{u"Dll fechada", u"Dll já fechada"}));
+  EXPECT_FALSE(Carregada());
+
+  // After a close every routine finds its export missing.
+  AtivarLogProc(true);
+  AtivarLogSql(false);
+  LimparCache();
+  EXPECT_EQ(Versao(), u"");
+  EXPECT_EQ(MensagemFalha(), u"");
+  EXPECT_EQ(log.Take(), (Lines{u"Função \"HabilitarLog\" não encontrada.", u"Função \"HabilitarLogSql\" não encontrada.",
+                               u"Rotina...: LimparCache() ", u"Função LimpaCache não encontrada.",
+                               u"Rotina...: LimparCache() - FIM "}));
+}
+
+TEST_F(Bridge, EmptyPasswordStaysEmptyInTheDump) {
+  AbreDll(kComplete, u"", u"", true, false);
+  const Lines lines = log.Take();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1], OpenLines(kComplete, u"0", u"", u"", u"")[1]);
+}
+
+TEST_F(Bridge, MissingLibraryThenBusinessRequest) {
+  AbreDll(kMissing, u"ana", u"x", true, false);
+  Lines expected = OpenLines(kMissing, u"0", u"0");
+  expected.push_back(u"Dll não aberta");
+  EXPECT_EQ(log.Take(), expected);
+
+  // The request opens again from the working directory, with both logs off.
+  const std::u16string cwd = tav::text::FromUtf8(get_current_dir_name());
+  std::u16string answer = u"untouched";
+  EXPECT_EQ(ExecutaJSon(u"{}", u"bia", u"", u"1", answer), 0);
+  EXPECT_EQ(answer, u"untouched");
+  expected = OpenLines(cwd, u"0", u"0", u"bia", u"", false);
+  expected.insert(expected.end(), {u"Dll não aberta", u"Dll não aberta", u"Função \"ExecJSon\" não encontrada."});
+  EXPECT_EQ(log.Take(), expected);
+}
+
+TEST_F(Bridge, FirstRequestConnectsThenRuns) {
+  AbreDll(kComplete, u"ana", u"x", false, false);
+  log.Take();
+  std::u16string answer;
+  EXPECT_EQ(ExecutaJSon(u"{\"ACAO\":\"PING\"}", u"ana", u"", u"3", answer), 200);
+  EXPECT_EQ(answer, u"{\"ACAO\":\"PING\"}|ana|<null>|3|0|log=0|sql=0");  // empty text travels as null
+  EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"200", answer}));
+  EXPECT_TRUE(Conectado());
+
+  setenv("FIXTURE_CODE", "-1", 1);
+  setenv("FIXTURE_ANSWER", "NULL", 1);
+  EXPECT_EQ(ExecutaJSon(u"", u"", u"", u"", answer), -1);
+  EXPECT_EQ(answer, u"");
+  EXPECT_EQ(log.Take(), (Lines{u"-1", u""}));
+}
+
+TEST_F(Bridge, RefusedConnectionIsRetriedByTheNextRequest) {
+  setenv("FIXTURE_CONNECT", "0", 1);
+  setenv("FIXTURE_FAILMSG", "banco fora do ar", 1);
+  setenv("FIXTURE_ANSWER", "{}", 1);
+  AbreDll(kComplete, u"ana", u"x", false, false);
+  log.Take();
+  std::u16string answer;
+  EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
+  EXPECT_EQ(log.Take(), (Lines{u"Não conectado, msg: banco fora do ar", u"200", u"{}"}));
+  EXPECT_FALSE(Conectado());
+  unsetenv("FIXTURE_CONNECT");
+  EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
+  EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"200", u"{}"}));
+}
+
+TEST_F(Bridge, LibraryWithoutExports) {
+  AbreDll(kPartial, u"ana", u"x", true, true);
+  Lines lines = log.Take();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ((Lines(lines.end() - 3, lines.end())),
+            (Lines{u"Dll aberta", u"Função \"HabilitarLog\" não encontrada.", u"Função \"HabilitarLogSql\" não encontrada."}));
+  std::u16string answer = u"untouched";
+  EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 0);
+  EXPECT_EQ(answer, u"untouched");
+  EXPECT_EQ(log.Take(), (Lines{u"Função \"ConectarBancoDados\" não encontrada.", u"Função \"ExecJSon\" não encontrada."}));
+  EXPECT_EQ(Versao(), u"PARCIAL");
+  EXPECT_EQ(MensagemFalha(), u"");
+}
+
+TEST_F(Bridge, ALibraryErrorPassesToTheCaller) {
+  setenv("FIXTURE_THROW", "quebrou", 1);
+  AbreDll(kComplete, u"", u"", false, false);
+  std::u16string answer = u"untouched";
+  try {
+    ExecutaJSon(u"{}", u"", u"", u"", answer);
+    FAIL() << "expected the library's error";
+  } catch (const std::exception &e) {
+    EXPECT_STREQ(e.what(), "quebrou");
+  }
+  EXPECT_EQ(answer, u"untouched");
+}
+
+TEST_F(Bridge, NonAsciiDirectory) {
+  AbreDll(kAccented, u"", u"", false, false);
+  EXPECT_TRUE(Carregada());
+  EXPECT_EQ(Versao(), u"FX1");
+}
+
+// Requests racing open/close cycles: no call reaches an unloaded library, nothing crashes.
+TEST_F(Bridge, ConcurrentRequestsRacingClose) {
+  setenv("FIXTURE_DELAY_MS", "2", 1);
+  setenv("FIXTURE_ANSWER", "{}", 1);
+  tav::log::ExecutionLog::Global().SetActive(false);
+  ASSERT_EQ(chdir(TAV_FIXTURE_ROOT "/complete"), 0);  // requests reopen from the working directory
+  std::atomic<bool> stop{false};
+  std::atomic<int> ran{0}, skipped{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&] {
+      while (!stop.load()) {
+        std::u16string answer;
+        const int code = ExecutaJSon(u"{}", u"u", u"p", u"1", answer);
+        (code == 200 ? ran : skipped).fetch_add(1);
+        if (code == 200) {
+          EXPECT_EQ(answer, u"{}");
+        }
+      }
+    });
+  for (int cycle = 0; cycle < 40; ++cycle) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    FechaDll();
+    if (cycle % 2 == 0) AbreDll(kComplete, u"", u"", false, false);
+  }
+  stop = true;
+  for (auto &th : threads) th.join();
+  EXPECT_GT(ran.load(), 0);
+}

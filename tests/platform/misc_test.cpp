@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/bstr.h"
+#include "platform/dynlib.h"
+#include "platform/errors.h"
+#include "platform/fileversion.h"
+#include "platform/files.h"
+#include "platform/strconv.h"
+#include "platform/text.h"
+#include "support/log_capture.h"
+
+TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
+
+TEST(Integers, DelphiNotation) {
+  struct Row { const char *text; std::optional<std::int64_t> value; };
+  const Row rows[] = {
+      {"8080", 8080}, {"  8080", 8080}, {"+12", 12}, {"-1", -1},  {"$1F90", 0x1F90}, {"x1f90", 0x1F90},
+      {"0X1F90", 0x1F90}, {"", std::nullopt}, {"abc", std::nullopt}, {"80 ", std::nullopt},
+      {"$", std::nullopt}, {"--1", std::nullopt}, {"99999999999999999999999", std::nullopt},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(tav::ParseInteger(std::string_view(row.text), INT64_MIN, INT64_MAX), row.value);
+  }
+  EXPECT_EQ(tav::ParseInteger(std::string_view("70000"), 0, 65535), std::nullopt);
+}
+
+TEST(Bstr, LayoutAndOwnership) {
+  tav::Bstr b(u"abc");
+  ASSERT_NE(b.get(), nullptr);
+  std::uint32_t prefix;
+  std::memcpy(&prefix, reinterpret_cast<unsigned char *>(b.get()) - 4, 4);
+  EXPECT_EQ(prefix, 6u);
+  EXPECT_EQ(b.get()[3], u'\0');
+  EXPECT_EQ(b.text(), u"abc");
+  EXPECT_EQ(tav::Bstr(u"").get(), nullptr);  // empty text travels as null
+  EXPECT_EQ(tav::BstrToText(nullptr), u"");
+}
+
+TEST(FileVersion, ReadsTheEmbeddedNoteAndRefusesFilesWithout) {
+  EXPECT_EQ(tav::RetornaVersao(tav::files::ExecutablePath()), u"10.2.3.4");
+  const auto plain = std::filesystem::temp_directory_path() / "no_version.txt";
+  tav::files::WriteAll(tav::text::FromUtf8(plain.string()), "not an executable");
+  EXPECT_THROW(tav::RetornaVersao(tav::text::FromUtf8(plain.string())), tav::Error);
+  EXPECT_THROW(tav::RetornaVersao(u"/no/such/file"), tav::Error);
+  std::filesystem::remove(plain);
+}
+
+TEST(DynamicLibrary, MissingFileAndSymbols) {
+  std::string reason;
+  auto missing = tav::DynamicLibrary::Open("/no/such/lib.so", &reason);
+  EXPECT_FALSE(missing.loaded());
+  EXPECT_EQ(missing.value(), 0u);
+  EXPECT_FALSE(reason.empty());
+  auto libc = tav::DynamicLibrary::Open("libc.so.6");
+  ASSERT_TRUE(libc.loaded());
+  EXPECT_NE(libc.symbol("strlen"), nullptr);
+  EXPECT_EQ(libc.symbol("NoSuchExport"), nullptr);
+  auto moved = std::move(libc);
+  EXPECT_FALSE(libc.loaded());
+  EXPECT_TRUE(moved.close());
+}
+
+TEST(Errors, NestedCausesJoinWithCrLf) {
+  try {
+    try {
+      throw tav::Error("inner");
+    } catch (...) {
+      std::throw_with_nested(tav::Error("outer"));
+    }
+  } catch (const std::exception &e) {
+    EXPECT_EQ(tav::ErrorText(e), u"outer\r\ninner");
+  }
+}
