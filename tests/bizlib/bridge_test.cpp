@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bizlib/bridge.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "support/log_capture.h"
 
@@ -95,7 +96,7 @@ TEST_F(Bridge, MissingLibraryThenBusinessRequest) {
   EXPECT_EQ(log.Take(), expected);
 
   // The request opens again from the working directory, with both logs off.
-  const std::u16string cwd = tav::text::FromUtf8(get_current_dir_name());
+  const std::u16string cwd = tav::files::CurrentDirectory();
   std::u16string answer = u"untouched";
   EXPECT_EQ(ExecutaJSon(u"{}", u"bia", u"", u"1", answer), 0);
   EXPECT_EQ(answer, u"untouched");

@@ -1,0 +1,146 @@
+// The request bridge: the web request and response an action sees, the action
+// table of a web module, the pool of module instances and the dispatch.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "http/limits.h"
+#include "http/request.h"
+#include "http/response.h"
+
+namespace tav::http {
+
+class WebRequest {
+ public:
+  explicit WebRequest(RequestRecord &record) : r_(record) {}
+
+  // Query fields in order, URL-decoded; built on first use. Throws tav::Error on a bad escape.
+  const std::vector<std::u16string> &QueryFields();
+  // The value of the first query field of that name (without regard to case), or empty.
+  std::u16string QueryField(std::u16string_view name);
+  // The value of the first request header of that name, or empty.
+  std::u16string GetFieldByName(std::u16string_view name) const;
+  // At most `count` bytes of the content (all that is left when negative), decoded by the charset.
+  std::u16string ReadString(std::int32_t count);
+
+  const std::u16string &PathInfo() const { return r_.path; }
+  const std::string &Method() const { return r_.method; }
+  MethodKind Kind() const { return r_.kind; }
+  const RequestRecord &Record() const { return r_; }
+
+ private:
+  RequestRecord &r_;
+  std::optional<std::vector<std::u16string>> query_;
+  std::optional<std::string> source_;
+  std::size_t readPos_ = 0;
+};
+
+class WebResponse {
+ public:
+  WebResponse(ResponseRecord &record, ByteSink &sink, MethodKind kind) : r_(record), sink_(sink), kind_(kind) {}
+
+  void SetContentType(std::u16string_view value) { r_.SetContentType(value); }
+  void SetStatusCode(std::int32_t code) { r_.SetStatus(code); }
+  void SetContent(std::u16string_view content) { r_.content = content; }
+  std::int32_t StatusCode() const { return r_.status; }
+  const std::u16string &Content() const { return r_.content; }
+  std::u16string ContentType() const;
+
+  // Writes the response now; afterwards Sent() is true.
+  void SendResponse();
+  bool Sent() const { return sent_; }
+
+ private:
+  ResponseRecord &r_;
+  ByteSink &sink_;
+  MethodKind kind_;
+  bool sent_ = false;
+};
+
+enum class MethodType { Any, Get, Put, Post, Head, Delete, Patch };
+
+struct WebAction {
+  std::u16string Name;
+  std::u16string PathInfo;
+  MethodType methodType = MethodType::Any;
+  bool Enabled = true;
+  bool Default = false;
+  std::function<void(WebAction &, WebRequest &, WebResponse &, bool &)> OnAction;
+};
+
+// A web module: an action table. Instances serve one request at a time.
+class WebModule {
+ public:
+  virtual ~WebModule() = default;
+  std::vector<WebAction> &Actions() { return actions_; }
+
+ protected:
+  std::vector<WebAction> actions_;
+};
+
+using ModuleFactory = std::function<std::unique_ptr<WebModule>()>;
+
+// Instances of the registered module class: at most `limit` active, idle ones reused.
+class HandlerPool {
+ public:
+  explicit HandlerPool(std::size_t limit = Limits{}.maxActiveModules) : limit_(limit) {}
+  // The pool the program registers its module class with.
+  static HandlerPool &Global();
+
+  void RegisterModuleClass(ModuleFactory factory);
+
+  class Lease {
+   public:
+    Lease(HandlerPool &pool, std::unique_ptr<WebModule> module) : pool_(&pool), module_(std::move(module)) {}
+    Lease(const Lease &) = delete;
+    Lease &operator=(const Lease &) = delete;
+    Lease(Lease &&other) noexcept : pool_(std::exchange(other.pool_, nullptr)), module_(std::move(other.module_)) {}
+    Lease &operator=(Lease &&) = delete;
+    ~Lease();
+    WebModule *get() const { return module_.get(); }
+
+   private:
+    HandlerPool *pool_;
+    std::unique_ptr<WebModule> module_;
+  };
+
+  // Takes an idle instance or creates one; throws tav::Error with the concurrency
+  // message when `limit` instances are active.
+  Lease Admit();
+  std::size_t Active() const;
+  std::size_t Idle() const;
+
+ private:
+  void GiveBack(std::unique_ptr<WebModule> module);
+
+  std::size_t limit_;
+  mutable std::mutex mutex_;
+  ModuleFactory factory_;
+  std::vector<std::unique_ptr<WebModule>> idle_;
+  std::size_t active_ = 0;
+};
+
+// "*", "?" and [sets] ("!" negates, "a-z" ranges); ASCII letters without regard to case.
+bool MatchesPath(std::u16string_view pattern, std::u16string_view path);
+
+// URL decoding of one query field; throws tav::Error with the system's messages.
+std::u16string DecodeQueryField(std::u16string_view field);
+// Cuts a raw query into fields by the cursor rules.
+std::vector<std::u16string> SplitQuery(std::u16string_view raw);
+
+// The unhandled-error page for a message and a path (both HTML-escaped).
+std::u16string ErrorPage(std::u16string_view message, std::u16string_view path);
+
+// Runs the bridge for one delivered request: admission, dispatch, the error page,
+// SendResponse. Errors other than ConnectionError propagate to the caller.
+void ServeRequest(RequestRecord &request, ResponseRecord &response, ByteSink &sink, HandlerPool &pool);
+
+}  // namespace tav::http

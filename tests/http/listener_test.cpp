@@ -1,0 +1,252 @@
+// The listener and request bridge end to end over loopback, with a test module
+// whose one action the test controls.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "http/listener.h"
+#include "http/web.h"
+#include "platform/errors.h"
+#include "support/http_client.h"
+#include "support/log_capture.h"
+
+using namespace tav::http;
+using tav::testing::Exchange;
+using tav::testing::RawClient;
+using tav::testing::WithoutDate;
+
+namespace {
+
+using Handler = std::function<void(WebRequest &, WebResponse &)>;
+
+class TestModule : public WebModule {
+ public:
+  explicit TestModule(std::shared_ptr<Handler> handler) {
+    WebAction action;
+    action.Name = u"WsTavoric";
+    action.PathInfo = u"/WsTavoric";
+    action.OnAction = [handler](WebAction &, WebRequest &rq, WebResponse &rs, bool &) { (*handler)(rq, rs); };
+    actions_.push_back(std::move(action));
+  }
+};
+
+class Server : public ::testing::Test {
+ protected:
+  void Start(Limits limits = Limits{}) {
+    pool_.RegisterModuleClass([h = handler_] { return std::make_unique<TestModule>(h); });
+    listener_ = std::make_unique<HttpListener>(&pool_, limits);
+    listener_->SetDefaultPort(0);
+    listener_->SetActive(true);
+    port_ = listener_->Bindings().at(0).port;
+  }
+  void TearDown() override {
+    if (listener_) listener_->SetActive(false);  // stops and joins even after a failed assertion
+  }
+  void Handle(Handler h) { *handler_ = std::move(h); }
+
+  std::shared_ptr<Handler> handler_ = std::make_shared<Handler>([](WebRequest &, WebResponse &) {});
+  HandlerPool pool_;
+  std::unique_ptr<HttpListener> listener_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Server, ResponseBytesAndPaths) {
+  std::atomic<int> runs{0};
+  Handle([&](WebRequest &, WebResponse &rs) {
+    ++runs;
+    rs.SetContentType(u"application/json; charset=ISO-8859-1");
+    rs.SetStatusCode(201);
+    rs.SetContent(u"ç€");
+  });
+  Start();
+  const std::string expected =
+      "HTTP/1.1 201 Created\r\nConnection: close\r\nContent-Type: application/json; charset=ISO-8859-1\r\n"
+      "Content-Length: 2\r\n\r\n\xE7?";
+  for (const char *path : {"/WsTavoric", "/wstavoric", "/Ws%54avoric", "/WsTavoric?usuario=x"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(WithoutDate(Exchange(port_, std::string("POST ") + path + " HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n")),
+              expected);
+  }
+  EXPECT_EQ(runs.load(), 4);
+  for (const char *path : {"/WsTavoric/", "/", "/WsTavoric2"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(WithoutDate(Exchange(port_, std::string("GET ") + path + " HTTP/1.0\r\n\r\n")),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  }
+  EXPECT_EQ(runs.load(), 4);
+  const std::string head = Exchange(port_, "HEAD /WsTavoric HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(WithoutDate(head), expected.substr(0, expected.size() - 2));  // length announced, no body
+  EXPECT_NE(head.find("\r\nDate: "), std::string::npos);
+
+  RawClient v6(listener_->Bindings().at(1).port, true);
+  if (v6.connected()) {
+    v6.Send("GET /WsTavoric HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(v6.ReadAll().rfind("HTTP/1.1 201 Created\r\n", 0), 0u);
+  }
+}
+
+TEST_F(Server, QueryHeadersAndBodyReachTheAction) {
+  Handle([](WebRequest &rq, WebResponse &rs) {
+    rs.SetContentType(u"text/plain; charset=UTF-8");
+    rs.SetContent(rq.QueryField(u"usuario") + u"|" + rq.GetFieldByName(u"senha") + u"|" + rq.ReadString(5900));
+  });
+  Start();
+  struct Row { const char *name; std::string request; std::string body; };
+  const Row rows[] = {
+      {"no charset", "POST /WsTavoric?usuario=a+b HTTP/1.1\r\nHost: h\r\nsenha: s\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n\xC3\xA7",
+       "a b|s|\xC3\x83\xC2\xA7"},
+      {"UTF-8", "POST /WsTavoric?usuario=Jo%C3%A3o HTTP/1.1\r\nHost: h\r\nContent-Type: application/json; charset=UTF-8\r\nContent-Length: 2\r\n\r\n\xC3\xA7",
+       "Jo\xC3\xA3o||\xC3\xA7"},
+      {"utf8 is not a registry name", "POST /WsTavoric HTTP/1.1\r\nHost: h\r\nContent-Type: application/json; charset=utf8\r\nContent-Length: 2\r\n\r\n\xC3\xA7",
+       "||\xC3\x83\xC2\xA7"},
+      {"GET query as content", "GET /WsTavoric?a=1&b=2 HTTP/1.0\r\n\r\n", "||a=1&b=2"},
+      {"chunked", "POST /WsTavoric HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", "||abc"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string response = Exchange(port_, row.request);
+    EXPECT_EQ(response.substr(response.find("\r\n\r\n") + 4), row.body);
+  }
+}
+
+TEST_F(Server, ErrorsBecomeTheErrorPage) {
+  Handle([](WebRequest &rq, WebResponse &rs) {
+    if (rq.Method() == "DELETE") throw tav::Error("<falhou>");
+    rs.SetContent(rq.QueryField(u"usuario"));
+  });
+  Start();
+  const std::string decoding = WithoutDate(Exchange(port_, "GET /WsTavoric?usuario=a%zz HTTP/1.0\r\n\r\n"));
+  const std::string page =
+      "<html><body><h1>Internal Application Error</h1>\r\n<p>Invalid URL encoded character (%zz) at position 10"
+      "\r\n<p><hr width=\"100%\"><i>/WsTavoric</i></body></html>";
+  EXPECT_EQ(decoding, "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=utf-8\r\n"
+                      "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page);
+  const std::string thrown = Exchange(port_, "DELETE /WsTavoric HTTP/1.0\r\n\r\n");
+  EXPECT_NE(thrown.find("<p>&lt;falhou&gt;\r\n"), std::string::npos);
+}
+
+TEST_F(Server, RefusalsAndExpect) {
+  Handle([](WebRequest &rq, WebResponse &rs) { rs.SetContent(rq.ReadString(-1)); });
+  Start();
+  EXPECT_EQ(WithoutDate(Exchange(port_, "GET /WsTavoric HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer t\r\n\r\n")),
+            "HTTP/1.1 401 Unauthorized\r\nConnection: close\r\nContent-Type: text/html; charset=ISO-8859-1\r\n"
+            "Content-Length: 33\r\nWWW-Authenticate: Basic\r\n\r\nUnsupported authorization scheme.");
+  EXPECT_EQ(WithoutDate(Exchange(port_, "GET /WsTavoric HTTP/1.1\r\n\r\n")),
+            "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Exchange(port_, "NONSENSE\r\n\r\n"), "");
+
+  RawClient client(port_);
+  client.Send("POST /WsTavoric HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
+  EXPECT_EQ(client.ReadSome(std::chrono::seconds(5)), "HTTP/1.1 100 Continue\r\n\r\n");
+  client.Send("body");
+  const std::string final = client.ReadAll();
+  EXPECT_EQ(final.substr(final.find("\r\n\r\n") + 4), "body");
+}
+
+TEST_F(Server, TheThirtyThirdConcurrentRequestIsRefused) {
+  std::mutex m;
+  std::condition_variable cv;
+  int inside = 0;
+  bool release = false;
+  Handle([&](WebRequest &, WebResponse &rs) {
+    std::unique_lock lock(m);
+    ++inside;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+    rs.SetContent(u"ok");
+  });
+  Start();
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 32; ++i) {
+    clients.push_back(std::make_unique<RawClient>(port_));
+    clients.back()->Send("GET /WsTavoric HTTP/1.0\r\n\r\n");
+  }
+  {
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return inside == 32; }));
+  }
+  EXPECT_EQ(WithoutDate(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n")),
+            "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=ISO-8859-1\r\n"
+            "Content-Length: 74\r\n\r\nMaximum number of concurrent connections exceeded.  Please try again later");
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (auto &c : clients) EXPECT_EQ(c->ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(pool_.Idle(), 32u);  // instances are kept for reuse
+}
+
+TEST_F(Server, StopWaitsForARunningHandler) {
+  std::promise<void> entered;
+  std::atomic<bool> finished{false};
+  Handle([&](WebRequest &, WebResponse &) {
+    entered.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    finished = true;
+  });
+  Start();
+  RawClient client(port_);
+  client.Send("GET /WsTavoric HTTP/1.0\r\n\r\n");
+  entered.get_future().wait();
+  listener_->SetActive(false);
+  EXPECT_TRUE(finished.load());
+  EXPECT_FALSE(listener_->Active());
+  EXPECT_EQ(listener_->OpenConnections(), 0u);
+}
+
+TEST_F(Server, StartOnAPortInUseThenAgainWhenFree) {
+  Start();
+  HttpListener second(&pool_);
+  second.SetDefaultPort(port_);
+  try {
+    second.SetActive(true);
+    FAIL() << "the port is taken";
+  } catch (const tav::Error &e) {
+    EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(second.Active());
+  // A connection left in TIME_WAIT does not keep a restart from binding.
+  Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n");
+  listener_->SetActive(false);
+  second.ClearBindings();
+  second.SetActive(true);
+  EXPECT_TRUE(second.Active());
+  EXPECT_EQ(Exchange(port_, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+  second.SetActive(false);
+}
+
+TEST_F(Server, Limits) {
+  Limits limits;
+  limits.idleTimeout = std::chrono::milliseconds(300);
+  limits.maxConnections = 4;
+  Start(limits);
+  // A body over the limit is refused before it is read.
+  EXPECT_EQ(WithoutDate(Exchange(port_, "POST /WsTavoric HTTP/1.1\r\nHost: a\r\nContent-Length: 2000000\r\n\r\nabc")),
+            "HTTP/1.1 413 Request Entity Too Long\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  // A silent connection is closed.
+  {
+    RawClient idle(port_);
+    idle.Send("GET /WsTav");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(idle.ReadAll(std::chrono::seconds(5)), "");
+    EXPECT_TRUE(idle.closedByPeer());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  }
+  // Over the connection limit: 503 and closed.
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawClient>(port_));
+    held.back()->Send("G");
+  }
+  for (int i = 0; i < 100 && listener_->OpenConnections() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(WithoutDate(Exchange(port_, "GET / HTTP/1.0\r\n\r\n")),
+            "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+}

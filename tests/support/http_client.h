@@ -1,0 +1,100 @@
+// Test helper: raw HTTP over loopback.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace tav::testing {
+
+class RawClient {
+ public:
+  explicit RawClient(std::uint16_t port, bool v6 = false) {
+    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (v6) {
+      sockaddr_in6 a{};
+      a.sin6_family = AF_INET6;
+      a.sin6_port = htons(port);
+      a.sin6_addr = in6addr_loopback;
+      connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    } else {
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(port);
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    }
+  }
+  RawClient(const RawClient &) = delete;
+  RawClient &operator=(const RawClient &) = delete;
+  ~RawClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool connected() const { return connected_; }
+  void Send(const std::string &bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // Reads until the server closes, or `limit` passes.
+  std::string ReadAll(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      char buf[65536];
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) {
+        closed_ = true;
+        break;
+      }
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+  // Reads what arrives within `limit` without waiting for the close.
+  std::string ReadSome(std::chrono::milliseconds limit) {
+    std::string out;
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(limit.count())) > 0) {
+      char buf[65536];
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n > 0) out.append(buf, static_cast<std::size_t>(n));
+      else closed_ = true;
+    }
+    return out;
+  }
+  bool closedByPeer() const { return closed_; }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  bool closed_ = false;
+};
+
+inline std::string Exchange(std::uint16_t port, const std::string &request) {
+  RawClient client(port);
+  client.Send(request);
+  return client.ReadAll();
+}
+
+// The response without its Date line, which changes every second.
+inline std::string WithoutDate(std::string response) {
+  const std::size_t d = response.find("Date: ");
+  if (d != std::string::npos) response.erase(d, response.find("\r\n", d) + 2 - d);
+  return response;
+}
+
+}  // namespace tav::testing
