@@ -14,7 +14,7 @@ struct Limits {
   std::size_t maxConnections = 1024;   // connections served at once: 503 beyond
   std::size_t maxActiveModules = 32;   // web module instances serving requests at once
   std::chrono::milliseconds bodyProbe{1};  // wait that decides whether an unframed POST/PUT has a body
-  int listenQueue = 15;                // listen backlog
+  int listenQueue = 128;               // listen backlog
   std::size_t threadStack = 512 * 1024;  // connection thread stack (pages are only committed when touched)
 };
 

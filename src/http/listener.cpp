@@ -25,6 +25,7 @@ namespace {
 
 constexpr char kBindFailure[] = "Could not bind socket. Address and port are already in use.";
 constexpr std::size_t kReadChunk = 16384;
+constexpr std::size_t kMaxIdleThreads = 64;  // connection threads kept waiting in accept, per socket
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr std::size_t kSanitizerStack = 8 * 1024 * 1024;  // sanitizers need room of their own
@@ -39,13 +40,34 @@ void SetTimeout(int fd, int option, std::chrono::milliseconds timeout) {
   setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
+// Writes to the socket. A write announced as followed by another (the header
+// before its body) is held and goes out with the next one in a single send.
 class SocketSink : public ByteSink {
  public:
   explicit SocketSink(int fd) : fd_(fd) {}
   void Write(std::string_view bytes, bool more) override {
-    const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+    if (more) {
+      pending_.append(bytes);
+      return;
+    }
+    if (!pending_.empty()) {
+      pending_.append(bytes);
+      Send(pending_);
+      pending_.clear();
+      return;
+    }
+    Send(bytes);
+  }
+  void Flush() override {
+    if (pending_.empty()) return;
+    Send(pending_);
+    pending_.clear();
+  }
+
+ private:
+  void Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), flags);
+      const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR) continue;
         throw ConnectionError(std::strerror(errno));
@@ -54,8 +76,8 @@ class SocketSink : public ByteSink {
     }
   }
 
- private:
   int fd_;
+  std::string pending_;
 };
 
 // After a refusal the client may still be sending its body: read what it sends
@@ -82,40 +104,42 @@ void WriteStatusOnly(int fd, int status) {
 
 }  // namespace
 
+// Connection threads accept for themselves: each idle thread waits in accept() on
+// one listening socket, serves the connection it gets on its own, then goes back to
+// accepting (or ends when enough others wait). The last idle thread of a socket
+// starts another before serving, so a connection never waits for a thread.
 struct HttpListener::Impl {
   HandlerPool *pool;
   Limits limits;
 
   std::mutex control;  // one Start or Stop at a time
   mutable std::mutex mutex;
-  std::condition_variable connectionsEnded;
+  std::condition_variable threadsEnded;
   bool active = false;
   bool stopping = false;
   std::uint16_t defaultPort = 80;
   std::vector<Binding> bindings;
   std::vector<int> listenSockets;
-  std::vector<pthread_t> listenerThreads;
-  std::unordered_set<int> connections;  // open connection sockets
-  std::size_t connectionThreads = 0;
+  std::vector<std::size_t> idle;         // threads waiting in accept, per listening socket
+  std::unordered_set<int> connections;   // open connection sockets
+  std::size_t connectionThreads = 0;     // connections being served
+  std::size_t threads = 0;               // connection threads alive
 
   void Start();
   void Stop();
-  void AcceptLoop(int listenSocket);
+  // Under `mutex`: starts a thread that accepts on listening socket `index`.
+  void SpawnAcceptor(std::size_t index);
+  void ConnectionThread(std::size_t index, int listenSocket);
   void ServeConnection(int fd);
-  bool Spawn(void *(*body)(void *), void *arg, bool detached, pthread_t *out);
 
-  struct AcceptArgs {
+  struct ThreadArgs {
     Impl *impl;
+    std::size_t index;
     int socket;
-  };
-  struct ConnectionArgs {
-    Impl *impl;
-    int fd;
   };
 };
 
 namespace {
-
 
 bool Ipv6Supported() {
   const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -170,21 +194,31 @@ int OpenAndBind(Binding &binding) {
 
 }  // namespace
 
-bool HttpListener::Impl::Spawn(void *(*body)(void *), void *arg, bool detached, pthread_t *out) {
+void HttpListener::Impl::SpawnAcceptor(std::size_t index) {
   pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return false;
+  if (pthread_attr_init(&attr) != 0) return;
   pthread_attr_setstacksize(&attr, kSanitizerStack != 0 ? kSanitizerStack : limits.threadStack);
-  if (detached) pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  auto args = std::make_unique<ThreadArgs>(ThreadArgs{this, index, listenSockets[index]});
   pthread_t thread;
-  const int rc = pthread_create(&thread, &attr, body, arg);
+  const int rc = pthread_create(
+      &thread, &attr,
+      [](void *p) -> void * {
+        std::unique_ptr<ThreadArgs> a(static_cast<ThreadArgs *>(p));
+        a->impl->ConnectionThread(a->index, a->socket);
+        return nullptr;
+      },
+      args.get());
   pthread_attr_destroy(&attr);
-  if (rc != 0) return false;
-  if (out != nullptr) *out = thread;
-  return true;
+  if (rc != 0) return;  // the threads already there go on accepting
+  (void)args.release();
+  ++threads;
+  ++idle[index];
 }
 
 void HttpListener::Impl::Start() {
   std::lock_guard guard(control);
+  std::vector<Binding> wanted;
   {
     std::lock_guard lock(mutex);
     if (active) return;
@@ -192,10 +226,6 @@ void HttpListener::Impl::Start() {
       bindings.push_back(Binding{4, "", defaultPort});
       if (Ipv6Supported()) bindings.push_back(Binding{6, "", defaultPort});
     }
-  }
-  std::vector<Binding> wanted;
-  {
-    std::lock_guard lock(mutex);
     wanted = bindings;
   }
   std::vector<int> sockets;
@@ -203,6 +233,13 @@ void HttpListener::Impl::Start() {
     // When the system chose the first port, the other bindings follow it.
     if (i > 0 && wanted[i].port == 0 && wanted[0].port != 0) wanted[i].port = wanted[0].port;
     const int fd = OpenAndBind(wanted[i]);
+    if (fd >= 0) {
+      SetTimeout(fd, SO_RCVTIMEO, limits.idleTimeout);  // accepted sockets inherit it
+      // Hand a connection to a thread once its first bytes are there, so that the
+      // thread does not wake up only to wait again in recv.
+      const int deferSeconds = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
+    }
     if (fd < 0 || ::listen(fd, limits.listenQueue) != 0) {
       if (fd >= 0) ::close(fd);
       for (int s : sockets) ::close(s);
@@ -214,106 +251,94 @@ void HttpListener::Impl::Start() {
   bindings = wanted;
   stopping = false;
   listenSockets = sockets;
-  for (int fd : sockets) {
-    pthread_t thread;
-    auto *args = new AcceptArgs{this, fd};
-    if (!Spawn(
-            [](void *p) -> void * {
-              std::unique_ptr<AcceptArgs> a(static_cast<AcceptArgs *>(p));
-              a->impl->AcceptLoop(a->socket);
-              return nullptr;
-            },
-            args, false, &thread)) {
-      delete args;
-      continue;
-    }
-    listenerThreads.push_back(thread);
-  }
+  idle.assign(sockets.size(), 0);
+  for (std::size_t i = 0; i < sockets.size(); ++i) SpawnAcceptor(i);
   active = true;
 }
 
 void HttpListener::Impl::Stop() {
   std::lock_guard guard(control);
-  std::vector<pthread_t> threads;
   std::vector<int> sockets;
   {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     if (!active) return;
     active = false;
     stopping = true;
-    threads.swap(listenerThreads);
-    sockets.swap(listenSockets);
+    sockets = listenSockets;
+    for (int fd : sockets) ::shutdown(fd, SHUT_RDWR);  // wakes every thread waiting in accept
+    for (int fd : connections) ::shutdown(fd, SHUT_RDWR);
+    // A handler still running finishes first; its write then fails on the closed socket.
+    threadsEnded.wait(lock, [&] { return threads == 0; });
+    listenSockets.clear();
+    idle.clear();
   }
-  for (std::size_t i = 0; i < sockets.size(); ++i) ::shutdown(sockets[i], SHUT_RDWR);  // wakes accept
-  for (pthread_t t : threads) pthread_join(t, nullptr);
-  for (int fd : sockets) ::close(fd);
-  std::unique_lock lock(mutex);
-  for (int fd : connections) ::shutdown(fd, SHUT_RDWR);
-  // A handler still running finishes first; its write then fails on the closed socket.
-  connectionsEnded.wait(lock, [&] { return connectionThreads == 0; });
+  for (int fd : sockets) ::close(fd);  // no thread uses them any more
 }
 
-void HttpListener::Impl::AcceptLoop(int listenSocket) {
-  for (;;) {
+void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
+  for (bool leave = false; !leave;) {
     const int fd = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      {
-        std::lock_guard lock(mutex);
-        if (stopping) return;
-      }
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      ::usleep(10000);  // out of descriptors or memory: breathe, then go on
-      continue;
-    }
-    bool admitted = false;
+    const int acceptError = errno;
+    enum { Serve, Refuse, Retry, Breathe, End } next;
     {
       std::lock_guard lock(mutex);
-      if (stopping) {
-        ::close(fd);
-        return;
-      }
-      if (connectionThreads < limits.maxConnections) {
+      --idle[index];
+      if (stopping) next = End;
+      else if (fd < 0) next = (acceptError == EINTR || acceptError == ECONNABORTED) ? Retry : Breathe;
+      else if (connectionThreads >= limits.maxConnections) next = Refuse;
+      else next = Serve;
+      if (next == Serve) {
+        if (idle[index] == 0) SpawnAcceptor(index);  // someone must go on accepting
         connections.insert(fd);
         ++connectionThreads;
-        admitted = true;
+      } else if (next != End) {
+        ++idle[index];
       }
     }
-    if (admitted) {
-      auto *args = new ConnectionArgs{this, fd};
-      if (Spawn(
-              [](void *p) -> void * {
-                std::unique_ptr<ConnectionArgs> a(static_cast<ConnectionArgs *>(p));
-                a->impl->ServeConnection(a->fd);
-                return nullptr;
-              },
-              args, true, nullptr))
+    switch (next) {
+      case End:
+        if (fd >= 0) ::close(fd);
+        leave = true;
         continue;
-      delete args;
-      std::lock_guard lock(mutex);
-      connections.erase(fd);
-      --connectionThreads;
-      if (connectionThreads == 0) connectionsEnded.notify_all();
+      case Retry:
+        continue;
+      case Breathe:
+        ::usleep(10000);  // out of descriptors or memory: breathe, then go on
+        continue;
+      case Refuse:
+        WriteStatusOnly(fd, 503);
+        ::close(fd);
+        continue;
+      case Serve:
+        break;
     }
-    WriteStatusOnly(fd, 503);
+    ServeConnection(fd);
+    {
+      std::lock_guard lock(mutex);
+      connections.erase(fd);  // Stop no longer touches it, so it is closed outside the lock
+      --connectionThreads;
+      leave = stopping || idle[index] >= kMaxIdleThreads;
+      if (!leave) ++idle[index];
+    }
     ::close(fd);
   }
+  std::lock_guard lock(mutex);
+  --threads;
+  threadsEnded.notify_all();  // under the lock: Stop may destroy the listener once it sees zero
 }
 
 void HttpListener::Impl::ServeConnection(int fd) {
-  SetTimeout(fd, SO_RCVTIMEO, limits.idleTimeout);
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // The idle limit is the receive timeout, inherited from the listening socket.
   SocketSink sink(fd);
   RequestReader reader(limits);
   ResponseRecord response;
   std::string data;
   bool peerClosed = false;
   bool linger = false;
+  char buffer[kReadChunk];
   const auto receive = [&](int flags) {
-    const std::size_t old = data.size();
-    data.resize(old + kReadChunk);
-    const ssize_t n = ::recv(fd, data.data() + old, kReadChunk, flags);
-    data.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, flags);
+    if (n > 0) data.append(buffer, static_cast<std::size_t>(n));
     if (n == 0) peerClosed = true;
     return n;
   };
@@ -354,16 +379,13 @@ void HttpListener::Impl::ServeConnection(int fd) {
         done = true;
       }
     }
+    sink.Flush();
   } catch (const ConnectionError &) {
     // The peer is gone: nothing more is written.
   } catch (...) {
     // Nothing escapes a connection thread.
   }
   if (linger) LingeringClose(fd);
-  std::lock_guard lock(mutex);
-  connections.erase(fd);
-  ::close(fd);
-  if (--connectionThreads == 0) connectionsEnded.notify_all();
 }
 
 HttpListener::HttpListener(HandlerPool *pool, Limits limits) : impl_(std::make_unique<Impl>()) {

@@ -19,6 +19,8 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Throws ConnectionError when the peer is gone.
   virtual void Write(std::string_view bytes, bool more) = 0;
+  // Sends whatever a `more` write left waiting.
+  virtual void Flush() {}
 };
 
 // The connection itself failed: nothing more is written on it.

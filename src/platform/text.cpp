@@ -101,7 +101,7 @@ char AsciiLookAlike(char32_t c) {
   return result != 0 ? result : '?';
 }
 
-enum class Kind { Latin1, Ascii, Utf8, Icu };
+enum class Kind { Latin1, Ascii, Utf8, Cp1252, Icu };
 
 struct CharsetEntry {
   std::string_view canonical;
@@ -117,7 +117,7 @@ const std::array<CharsetEntry, 17> &Charsets() {
       {"US-ASCII", Kind::Ascii, "US-ASCII",
        {"iso-ir-6", "ANSI_X3.4-1968", "ANSI_X3.4-1986", "ISO_646.irv:1991", "ISO646-US", "us",
         "IBM367", "cp367", "csASCII", "ASCII"}},
-      {"ISO-8859-1", Kind::Icu, "ISO-8859-1",
+      {"ISO-8859-1", Kind::Latin1, "ISO-8859-1",
        {"ISO_8859-1:1987", "iso-ir-100", "ISO_8859-1", "latin1", "l1", "IBM819", "CP819",
         "csISOLatin1"}},
       {"ISO-8859-2", Kind::Icu, "ISO-8859-2",
@@ -125,7 +125,7 @@ const std::array<CharsetEntry, 17> &Charsets() {
       {"ISO-8859-15", Kind::Icu, "ISO-8859-15", {"ISO_8859-15", "Latin-9", "csISO885915"}},
       {"windows-1250", Kind::Icu, "windows-1250", {"cswindows1250"}},
       {"windows-1251", Kind::Icu, "windows-1251", {"cswindows1251"}},
-      {"windows-1252", Kind::Icu, "windows-1252", {"cswindows1252"}},
+      {"windows-1252", Kind::Cp1252, "windows-1252", {"cswindows1252"}},
       {"windows-1253", Kind::Icu, "windows-1253", {"cswindows1253"}},
       {"windows-1254", Kind::Icu, "windows-1254", {"cswindows1254"}},
       {"UTF-16", Kind::Icu, "UTF-16", {"csUTF16"}},
@@ -336,6 +336,7 @@ std::u16string Decode(std::string_view bytes, std::string_view charset) {
       return out;
     }
     case Kind::Latin1: return FromLatin1(bytes);
+    case Kind::Cp1252: return FromAnsi(bytes);
     case Kind::Icu: return IcuDecode(bytes, entry->icuName);
   }
   return FromLatin1(bytes);
@@ -354,6 +355,7 @@ std::string Encode(std::u16string_view text, std::string_view charset) {
       ForEachCodePoint(text, [&](char32_t c) { out.push_back(c < limit ? static_cast<char>(c) : '?'); });
       return out;
     }
+    case Kind::Cp1252: return ToAnsi(text);
     case Kind::Icu: return IcuEncode(text, entry->icuName);
   }
   return {};

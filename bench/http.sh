@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Request rate of the listener against nginx on the same workload: wrk, one request
+# per connection ("Connection: close"), 64 connections, a small JSON body; then the
+# service's resident memory with 1000 idle connections open.
+#   DURATION  seconds per wrk run (default 10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup
+cmake --preset default >/dev/null
+cmake --build build --target http_bench_server >/dev/null
+
+duration=${DURATION:-10}
+work=$(mktemp -d)
+server_pid=""
+nginx_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+# The service.
+build/http_bench_server 0 > "$work/port" &
+server_pid=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+service_port=$(head -n1 "$work/port")
+
+# nginx: one worker, the same small body.
+nginx_port=$(free_port)
+mkdir -p "$work/nginx"
+cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    location / { default_type application/json; return 200 '{"ok":true}'; }
+  }
+}
+CONF
+nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
+nginx_pid=$!
+sleep 0.5
+
+run_wrk() {
+  wrk -t2 -c64 -d"${duration}s" --latency -H "Connection: close" "http://127.0.0.1:$1/WsTavoric" > "$work/wrk_$2.txt"
+  rate=$(awk '/Requests\/sec/ {print $2}' "$work/wrk_$2.txt")
+  p99=$(awk '$1=="99%" {print $2}' "$work/wrk_$2.txt")
+  errors=$(grep -E 'Socket errors|Non-2xx' "$work/wrk_$2.txt" | tr '\n' ' ' || true)
+  echo "$2: $rate requests/s, p99 $p99 ${errors}"
+}
+
+service_line=$(run_wrk "$service_port" service)
+nginx_line=$(run_wrk "$nginx_port" nginx)
+echo "$service_line"
+echo "$nginx_line"
+service_rate=$(echo "$service_line" | awk '{print $2}')
+nginx_rate=$(echo "$nginx_line" | awk '{print $2}')
+python3 -c "print(f'ratio service/nginx: {float($service_rate)/float($nginx_rate):.2f} (goal >= 0.80)')"
+
+# Resident memory with 1000 idle connections (each has sent part of a request line).
+python3 - "$service_port" "$server_pid" <<'PY'
+import socket, sys, time
+port, pid = int(sys.argv[1]), sys.argv[2]
+def rss():
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmRSS"):
+            return int(line.split()[1]) / 1024
+before = rss()
+conns = []
+for _ in range(1000):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.sendall(b"GET /WsTav")
+    conns.append(s)
+time.sleep(2)
+after = rss()
+print(f"resident memory: {before:.1f} MiB idle, {after:.1f} MiB with 1000 idle connections (goal < 64 MiB)")
+for s in conns:
+    s.close()
+PY
