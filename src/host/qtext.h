@@ -1,0 +1,13 @@
+// Conversions between the core's UTF-16 text and Qt's.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace tav::host {
+
+inline QString Q(std::u16string_view s) { return QString(reinterpret_cast<const QChar *>(s.data()), static_cast<qsizetype>(s.size())); }
+inline std::u16string U(const QString &s) { return std::u16string(reinterpret_cast<const char16_t *>(s.utf16()), static_cast<std::size_t>(s.size())); }
+
+}  // namespace tav::host
