@@ -143,9 +143,9 @@ void TFrmLogProc::btnLimparLogClick() {
 
 QString TFrmLogProc::btnSalvarLogClick() {
   DrainEntries();
-  const std::u16string name =
-      files::CurrentDirectory() + u"/LogExecucao_" + FormatDateTime(u"DD-MM-YYYY_hh_mm_ss", LocalNow()) + u".txt";
+  std::u16string name;
   try {
+    name = files::RequireCurrentDirectory() + u"/LogExecucao_" + FormatDateTime(u"DD-MM-YYYY_hh_mm_ss", LocalNow()) + u".txt";
     files::WriteAll(name, text::ToAnsi(LogText()));
   } catch (const std::exception &error) {
     Prompter::Current().ShowError(this, Q(ErrorText(error)));

@@ -58,7 +58,7 @@ std::int32_t ProcessaRequisicao(std::u16string_view body, const IntakeOptions &o
   if (TextoDoCampo(request, 1) == u"CONSULTARSTATUS") return 200;
 
   const Regional &regional = options.regional != nullptr ? *options.regional : CurrentRegional();
-  const std::u16string directory = options.directory.empty() ? files::CurrentDirectory() : options.directory;
+  const std::u16string directory = options.directory.empty() ? files::RequireCurrentDirectory() : options.directory;
   const std::u16string base = FormatDateTime(u"DDMMYYY_hhmmss_", options.clock(), regional);
   std::string path;
   File file = CreateUnique(directory, base, path);

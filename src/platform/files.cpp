@@ -58,6 +58,12 @@ std::u16string CurrentDirectory() {
   return text::FromUtf8(buffer.data());
 }
 
+std::u16string RequireCurrentDirectory() {
+  std::u16string dir = CurrentDirectory();
+  if (dir.empty()) throw IoError(errno != 0 ? errno : ENOENT, "The working directory is not available");
+  return dir;
+}
+
 bool Exists(std::u16string_view path) {
   struct stat st{};
   return ::stat(ToNative(ResolveNoCase(path)).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -11,6 +11,8 @@ namespace tav::files {
 
 // The process's working directory, without a trailing separator (except "/").
 std::u16string CurrentDirectory();
+// The same, but an IoError when it cannot be determined (it was removed, say).
+std::u16string RequireCurrentDirectory();
 bool Exists(std::u16string_view path);
 // File names compare without regard to case: the exact name is tried first, then
 // a case-insensitive match of the last component in the same folder. Returns the

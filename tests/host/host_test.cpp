@@ -1,0 +1,197 @@
+// The controller: configuration, start-up, commands and their log lines.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "bizlib/bridge.h"
+#include "host/form_principal.h"
+#include "host/frm_logproc.h"
+#include "host/qtext.h"
+#include "host_support.h"
+#include "http/listener.h"
+#include "support/http_client.h"
+#include "platform/text.h"
+#include "support/log_capture.h"
+
+using tav::host::TFormPrincipal;
+using tav::testing::LogCapture;
+using tav::testing::WorkingDirectory;
+using Lines = std::vector<std::u16string>;
+
+namespace {
+
+const std::string kServiceIni = "[SERVIDOR]\r\nPORTA=0\r\n[DLL]\r\nUSUARIO=ana\r\nSENHA=s=e=g\r\n";
+
+// The log's entries without their time stamps, then clears them.
+Lines Take() {
+  Lines out;
+  for (auto &e : tav::log::ExecutionLog::Global().Entries()) out.push_back(e.substr(9));
+  tav::log::ExecutionLog::Global().Clear();
+  return out;
+}
+
+}  // namespace
+
+TEST(Configuration, SettingsFromBothFiles) {
+  struct Row {
+    const char *name;
+    std::string serviceIni;  // empty: no file
+    std::string libraryIni;  // empty: no file
+    std::u16string porta, usuario, senha;
+    bool dirSet, auto_, log;
+  };
+  const Row rows[] = {
+      {"no files", "", "", u"", u"", u"", false, false, false},
+      {"no PORTA key", "[DLL]\nUSUARIO=x\n", "", u"8080", u"x", u"", true, false, false},
+      {"lower case names", "[servidor]\nporta=9000\n[gerais]\niniciarauto=S\n", "[log]\nativo=sim\n", u"9000", u"", u"", true, true, true},
+      {"S in quotes and blanks", "[GERAIS]\nINICIARAUTO= \"S\" \n", "[LOG]\nAtivo=Sim\n", u"8080", u"", u"", true, true, true},
+      {"s is not S", "[GERAIS]\nINICIARAUTO=s\n", "[LOG]\nAtivo=SIMM\n", u"8080", u"", u"", true, false, false},
+      {"SIM is not S", "[GERAIS]\nINICIARAUTO=SIM\n", "[LOG]\nAtivo=1\n", u"8080", u"", u"", true, false, false},
+      {"password with equals signs", kServiceIni, "", u"0", u"ana", u"s=e=g", true, false, false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    WorkingDirectory dir;
+    if (!row.serviceIni.empty()) dir.Write("TavWebService.ini", row.serviceIni);
+    if (!row.libraryIni.empty()) dir.Write("dozuzedoda.INI", row.libraryIni);  // names resolve without regard to case
+    TFormPrincipal form;
+    EXPECT_EQ(form.mPorta, row.porta);
+    EXPECT_EQ(form.mUsuarioDll, row.usuario);
+    EXPECT_EQ(form.mSenhaDll, row.senha);
+    EXPECT_EQ(form.mDirDllTavoric.empty(), !row.dirSet);
+    EXPECT_EQ(form.bIniciarAuto, row.auto_);
+    EXPECT_EQ(form.chkLog->isChecked(), row.log);
+  }
+}
+
+TEST(Configuration, GatewaySettings) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[WHATSAPP]\nENDERECO=https://gw.example/conta/\nTOKEN=abc\nCERTIFICADOS=/etc/ca.pem\n");
+  TFormPrincipal form;
+  const auto settings = tav::messaging::TWhatsApp::Settings();
+  EXPECT_EQ(settings.endpoint, "https://gw.example/conta");
+  EXPECT_EQ(settings.token, "abc");
+  EXPECT_EQ(settings.caBundle, "/etc/ca.pem");
+}
+
+TEST(Controller, VersionAndLabels) {
+  {
+    WorkingDirectory dir;
+    dir.Write("TavWebService.ini", kServiceIni);
+    dir.AddLibrary();
+    TFormPrincipal form;
+    form.show();
+    EXPECT_EQ(form.sVersaoSistema, u"10.2FX1");  // four characters of 10.2.3.4, then the library's
+    EXPECT_EQ(form.lblVersao->text(), QStringLiteral("V 10.2FX1"));
+    EXPECT_EQ(form.lblTitulo->text(), QStringLiteral("0"));
+    EXPECT_EQ(form.size(), QSize(119, 273));
+    tav::bizlib::FechaDll();
+  }
+  WorkingDirectory dir;
+  TFormPrincipal form;
+  EXPECT_EQ(form.sVersaoSistema, u"10.2");
+}
+
+TEST(Controller, StartStopAndTheirLogLines) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", kServiceIni);
+  dir.AddLibrary();
+  tav::testing::RecordingPrompter prompter;
+  TFormPrincipal form;
+  form.show();
+  form.btnLogExec->click();
+  EXPECT_TRUE(Take().empty());  // nothing before the first opening is recorded
+  const std::u16string handle = tav::host::U(QString::number(tav::bizlib::HInst()));
+
+  form.btnIniciar->click();
+  EXPECT_EQ(Take(), (Lines{u"Rotina...: btnIniciarClick()", u"Rotina...: TFormPrincipal.CarregaDll()",
+                           u"Valor HInst : " + handle + u" Habilitar Log NAO Habilitar Log Sql NAO", u"Dll já aberta",
+                           u"Rotina...: TFormPrincipal.CarregaDll() > Fim", u"Rotina...: StartServer()",
+                           u" 1 Não está ativo...", u" 2 Ativou..."}));
+  ASSERT_TRUE(form.Server().Active());
+  form.ApplicationEvents1Idle();
+  EXPECT_FALSE(form.btnIniciar->isEnabled());
+  EXPECT_TRUE(form.btnParar->isEnabled());
+  const auto port = form.Server().Bindings().at(0).port;
+  EXPECT_EQ(tav::testing::Exchange(port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+
+  form.ButtonOpenBrowser->click();
+  EXPECT_EQ(Take(), (Lines{u"Rotina...: StartServer()"}));
+  EXPECT_EQ(prompter.opened, QStringList{QStringLiteral("http://localhost:0")});
+
+  form.btnParar->click();
+  EXPECT_EQ(Take(), (Lines{u"Rotina...: btnPararClick()", u"Dll fechada"}));
+  EXPECT_FALSE(form.Server().Active());
+  form.ApplicationEvents1Idle();
+  EXPECT_TRUE(form.btnIniciar->isEnabled());
+  EXPECT_FALSE(form.btnParar->isEnabled());
+
+  // Open Browser after Stop starts the listener but leaves the library closed.
+  form.ButtonOpenBrowser->click();
+  EXPECT_TRUE(form.Server().Active());
+  EXPECT_FALSE(tav::bizlib::Carregada());
+  Take();
+
+  form.btnMinimizar->click();
+  EXPECT_TRUE(Take().empty());
+  form.btnLimparCache->click();
+  EXPECT_EQ(Take(), (Lines{u"Rotina...: LimparCache() ", u"Função LimpaCache não encontrada.", u"Rotina...: LimparCache() - FIM "}));
+  form.chkLogSql->click();
+  EXPECT_EQ(Take(), (Lines{u"Função \"HabilitarLogSql\" não encontrada."}));
+  EXPECT_TRUE(prompter.errors.isEmpty());
+  form.btnParar->click();
+}
+
+TEST(Controller, BadPortsAreErrorBlocks) {
+  struct Row { const char *ini; std::u16string message; };
+  const Row rows[] = {
+      {"", u"'' is not a valid integer value"},
+      {"[SERVIDOR]\nPORTA=abc\n", u"'abc' is not a valid integer value"},
+      {"[SERVIDOR]\nPORTA=65616\n", u"'65616' is not a valid integer value"},  // never wrapped to port 80
+      {"[SERVIDOR]\nPORTA=-1\n", u"'-1' is not a valid integer value"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(tav::text::ToUtf8(row.message));
+    WorkingDirectory dir;
+    if (*row.ini != '\0') dir.Write("TavWebService.ini", row.ini);
+    TFormPrincipal form;
+    form.btnLogExec->click();
+    Take();
+    form.StartServer();
+    const Lines lines = Take();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], u" 1 Não está ativo...");
+    EXPECT_NE(lines[2].find(u"  Rotina.......: StartServer()\r\n  Bloco........: 0\r\n  Falha........: " + row.message + u"\r\n"),
+              std::u16string::npos);
+    EXPECT_FALSE(form.Server().Active());
+    form.SetLogAtivo(false);
+  }
+}
+
+TEST(Controller, AutomaticStartBeforeTheLabelsAreFilled) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\nPORTA=0\n[GERAIS]\nINICIARAUTO=S\n");
+  TFormPrincipal form;
+  form.show();
+  EXPECT_TRUE(form.Server().Active());
+  form.btnLogExec->click();
+  EXPECT_TRUE(tav::log::ExecutionLog::Global().Entries().empty());  // the automatic start left nothing
+  form.btnParar->click();
+}
+
+TEST(Controller, PortInUseIsReported) {
+  WorkingDirectory dir;
+  tav::http::HttpListener other;
+  other.SetDefaultPort(0);
+  other.SetActive(true);
+  dir.Write("TavWebService.ini", "[SERVIDOR]\nPORTA=" + std::to_string(other.Bindings().at(0).port) + "\n");
+  TFormPrincipal form;
+  form.btnLogExec->click();
+  form.StartServer();
+  const Lines lines = Take();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[2].find(u"Falha........: Could not bind socket. Address and port are already in use."), std::u16string::npos);
+  EXPECT_FALSE(form.Server().Active());
+}
