@@ -8,9 +8,10 @@ namespace tav {
 
 DynamicLibrary DynamicLibrary::Open(const std::string &utf8Path, std::string *error) {
   void *handle = dlopen(utf8Path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr && error != nullptr) {
+  if (handle == nullptr) {
     const char *reason = dlerror();
-    *error = reason != nullptr ? reason : "unknown loader error";
+    if (error != nullptr) *error = reason != nullptr ? reason : "unknown loader error";
+    (void)dlerror();  // a second call releases the message the first one returned
   }
   return DynamicLibrary(handle);
 }
@@ -35,9 +36,10 @@ void *DynamicLibrary::symbol(const char *name) const noexcept {
 bool DynamicLibrary::close(std::string *error) noexcept {
   if (handle_ == nullptr) return true;
   const int rc = dlclose(std::exchange(handle_, nullptr));
-  if (rc != 0 && error != nullptr) {
+  if (rc != 0) {
     const char *reason = dlerror();
-    *error = reason != nullptr ? reason : "unknown loader error";
+    if (error != nullptr) *error = reason != nullptr ? reason : "unknown loader error";
+    (void)dlerror();
   }
   return rc == 0;
 }
