@@ -11,12 +11,7 @@ namespace {
 using text::EqualsNoCaseAscii;
 using text::Trim;
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
+int HexDigit(char32_t c) { return HexDigitValue(c); }
 
 // Path percent-decoding: "%XX" is a byte, "%uXXXX" a UTF-16 unit as UTF-8 bytes,
 // an escape with non-hex digits is dropped with them, every other character gives

@@ -4,6 +4,7 @@
 
 #include "log/execution_log.h"
 #include "platform/errors.h"
+#include "platform/strconv.h"
 #include "platform/text.h"
 
 namespace tav::http {
@@ -85,12 +86,7 @@ bool MethodMatches(MethodType type, const std::string &method) {
   return false;
 }
 
-int Hex(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
+int Hex(char16_t c) { return HexDigitValue(c); }
 
 std::u16string HtmlEscape(std::u16string_view s) {
   std::u16string out;

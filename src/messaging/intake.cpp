@@ -7,6 +7,7 @@
 
 #include "messaging/json_reader.h"
 #include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -15,35 +16,15 @@ namespace {
 
 constexpr int kMaxCounter = 1000000;
 
-class File {
- public:
-  explicit File(int fd) : fd_(fd) {}
-  File(const File &) = delete;
-  File &operator=(const File &) = delete;
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now; false when the close reported a failure.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 // Creates the file exclusively: "<base>.txt", else "<base>1.txt", "<base>2.txt", ...
-File CreateUnique(const std::u16string &directory, const std::u16string &base, std::string &path) {
+UniqueFd CreateUnique(const std::u16string &directory, const std::u16string &base, std::string &path) {
   for (int counter = 0; counter < kMaxCounter; ++counter) {
     std::u16string name = base;
     if (counter > 0) name += text::Ascii(std::to_string(counter));
     name += u".txt";
     path = files::ToNative(directory + u"/" + name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return File(fd);
+    if (fd >= 0) return UniqueFd(fd);
     if (errno != EEXIST) throw IoError(errno, "Cannot create file \"" + path + "\"");
   }
   throw IoError(EEXIST, "Cannot create file \"" + path + "\"");
@@ -61,7 +42,7 @@ std::int32_t ProcessaRequisicao(std::u16string_view body, const IntakeOptions &o
   const std::u16string directory = options.directory.empty() ? files::RequireCurrentDirectory() : options.directory;
   const std::u16string base = FormatDateTime(u"DDMMYYY_hhmmss_", options.clock(), regional);
   std::string path;
-  File file = CreateUnique(directory, base, path);
+  UniqueFd file = CreateUnique(directory, base, path);
 
   std::u16string content = u"Informação recebida em ";
   content += FormatDateTime(u"DD/MM/YYY_hh:nn:ss", options.clock(), regional);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/strconv.h"
 #include "platform/text.h"
 
 namespace tav::messaging {
@@ -104,12 +105,7 @@ class Parser {
     return v;
   }
 
-  static int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
+  static int Hex(char c) { return HexDigitValue(static_cast<unsigned char>(c)); }
 
   std::u16string String() {
     ++pos_;  // opening quote

@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
 
 #include <cerrno>
 #include <climits>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/text.h"
 
 namespace tav::files {
@@ -22,28 +21,6 @@ namespace {
 struct DirCloser {
   void operator()(DIR *d) const noexcept { closedir(d); }
 };
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-bool SameNameNoCase(std::u16string_view a, std::u16string_view b) {
-  UErrorCode status = U_ZERO_ERROR;
-  return u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()),
-                          U_FOLD_CASE_DEFAULT, &status) == 0 &&
-         U_SUCCESS(status);
-}
 
 }  // namespace
 
@@ -79,7 +56,7 @@ std::string ResolveNoCase(const std::string &path) {
   if (!dir) return path;
   const std::u16string wanted = text::FromUtf8(name);
   while (dirent *entry = ::readdir(dir.get())) {
-    if (SameNameNoCase(text::FromUtf8(entry->d_name), wanted)) {
+    if (text::EqualsNoCase(text::FromUtf8(entry->d_name), wanted)) {
       return slash == std::string::npos ? std::string(entry->d_name) : path.substr(0, slash + 1) + entry->d_name;
     }
   }
@@ -102,7 +79,7 @@ std::optional<LocalTime> ModifiedTime(std::u16string_view path) {
 }
 
 std::optional<std::string> ReadAll(std::u16string_view path) {
-  Fd fd(::open(ToNative(ResolveNoCase(path)).c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(ToNative(ResolveNoCase(path)).c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   std::string data;
   char buffer[65536];
@@ -120,7 +97,7 @@ std::optional<std::string> ReadAll(std::u16string_view path) {
 
 void WriteAll(std::u16string_view path, std::string_view bytes) {
   const std::string native = ToNative(path);
-  Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw IoError(errno, "Cannot create file \"" + native + "\"");
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -131,7 +108,7 @@ void WriteAll(std::u16string_view path, std::string_view bytes) {
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::close(fd.release()) != 0) throw IoError(errno, "Cannot write file \"" + native + "\"");
+  if (!fd.close()) throw IoError(errno, "Cannot write file \"" + native + "\"");
 }
 
 }  // namespace tav::files

@@ -1,7 +1,5 @@
 #include "platform/ini.h"
 
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -17,13 +15,6 @@ std::u16string_view TrimBlanks(std::u16string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && (IsBlank(s.back()) || s.back() == u'\r')) s.remove_suffix(1);
   return s;
-}
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  UErrorCode status = U_ZERO_ERROR;
-  return u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()),
-                          U_FOLD_CASE_DEFAULT, &status) == 0 &&
-         U_SUCCESS(status);
 }
 
 }  // namespace
@@ -62,14 +53,14 @@ std::u16string IniFile::Get(std::u16string_view section, std::u16string_view key
       if (inSection) break;  // only the first matching section counts
       const std::size_t close = line.find(u']');
       const std::u16string_view name = TrimBlanks(line.substr(1, close == std::u16string_view::npos ? line.size() - 1 : close - 1));
-      inSection = !sectionSeen && SameNoCase(name, section);
+      inSection = !sectionSeen && text::EqualsNoCase(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;
     }
     if (!inSection) continue;
     const std::size_t equals = line.find(u'=');
     if (equals == std::u16string_view::npos) continue;
-    if (!SameNoCase(TrimBlanks(line.substr(0, equals)), key)) continue;
+    if (!text::EqualsNoCase(TrimBlanks(line.substr(0, equals)), key)) continue;
     std::u16string_view value = TrimBlanks(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
       value = value.substr(1, value.size() - 2);

@@ -13,4 +13,12 @@ namespace tav {
 std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min, std::int64_t max);
 std::optional<std::int64_t> ParseInteger(std::u16string_view text, std::int64_t min, std::int64_t max);
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+  return -1;
+}
+
 }  // namespace tav

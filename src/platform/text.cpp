@@ -5,6 +5,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
+#include <unicode/ustring.h>
 
 #include <array>
 #include <stdexcept>
@@ -373,6 +374,13 @@ bool EqualsNoCaseAscii(std::u16string_view a, std::u16string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;
+}
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  UErrorCode status = U_ZERO_ERROR;
+  return u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()),
+                          U_FOLD_CASE_DEFAULT, &status) == 0 &&
+         U_SUCCESS(status);
 }
 
 std::string UpperAscii(std::string_view text) {

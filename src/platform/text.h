@@ -34,6 +34,8 @@ std::string CanonicalCharset(std::string_view charset);
 // ASCII-only case helpers used by the protocol code.
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
 bool EqualsNoCaseAscii(std::u16string_view a, std::u16string_view b);
+// Without regard to case in the Unicode sense (file and INI names).
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 std::string UpperAscii(std::string_view text);
 std::u16string UpperAscii(std::u16string_view text);
 // Trims every character up to and including the blank (controls too), as the INI and HTTP code expect.
