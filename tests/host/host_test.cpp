@@ -141,7 +141,22 @@ TEST(Controller, StartStopAndTheirLogLines) {
   form.chkLogSql->click();
   EXPECT_EQ(Take(), (Lines{u"Função \"HabilitarLogSql\" não encontrada."}));
   EXPECT_TRUE(prompter.errors.isEmpty());
+
+  // Stop then Start: the library is opened again with the switches' states.
+  form.ApplicationEvents1Idle();  // as the event loop does between commands
   form.btnParar->click();
+  Take();
+  form.ApplicationEvents1Idle();
+  form.btnIniciar->click();
+  const Lines again = Take();
+  ASSERT_GE(again.size(), 10u);
+  EXPECT_EQ(again.front(), u"Rotina...: btnIniciarClick()");
+  EXPECT_EQ(again[2], u"Valor HInst : 0 Habilitar Log NAO Habilitar Log Sql SIM");
+  EXPECT_NE(std::find(again.begin(), again.end(), u"Dll aberta"), again.end());
+  EXPECT_EQ(again.back(), u" 2 Ativou...");
+  EXPECT_TRUE(form.Server().Active());
+  EXPECT_TRUE(tav::bizlib::Carregada());
+  form.btnPararClick();
 }
 
 TEST(Controller, BadPortsAreErrorBlocks) {
