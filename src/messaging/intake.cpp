@@ -48,17 +48,7 @@ std::int32_t ProcessaRequisicao(std::u16string_view body, const IntakeOptions &o
   content += FormatDateTime(u"DD/MM/YYY_hh:nn:ss", options.clock(), regional);
   content += u"\r\n";
   content += body;
-  const std::string bytes = text::ToAnsi(content);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw IoError(errno, "Cannot write file \"" + path + "\"");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (!file.close()) throw IoError(errno, "Cannot write file \"" + path + "\"");
+  files::WriteAndClose(file, text::ToAnsi(content), path);
   return 200;
 }
 

@@ -99,16 +99,20 @@ void WriteAll(std::u16string_view path, std::string_view bytes) {
   const std::string native = ToNative(path);
   UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw IoError(errno, "Cannot create file \"" + native + "\"");
+  WriteAndClose(fd, bytes, native);
+}
+
+void WriteAndClose(UniqueFd &file, std::string_view bytes, const std::string &nativePath) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw IoError(errno, "Cannot write file \"" + native + "\"");
+      throw IoError(errno, "Cannot write file \"" + nativePath + "\"");  // the file closes as `file` goes
     }
     done += static_cast<std::size_t>(n);
   }
-  if (!fd.close()) throw IoError(errno, "Cannot write file \"" + native + "\"");
+  if (!file.close()) throw IoError(errno, "Cannot write file \"" + nativePath + "\"");
 }
 
 }  // namespace tav::files

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/datetime.h"
+#include "platform/fd.h"
 
 namespace tav::files {
 
@@ -27,6 +28,9 @@ std::optional<LocalTime> ModifiedTime(std::u16string_view path);
 std::optional<std::string> ReadAll(std::u16string_view path);
 // Creates or replaces the file with the bytes; throws tav::Error with the system's reason.
 void WriteAll(std::u16string_view path, std::string_view bytes);
+// Writes every byte to an open file and closes it (also on failure); throws an
+// IoError naming `nativePath`.
+void WriteAndClose(UniqueFd &file, std::string_view bytes, const std::string &nativePath);
 
 std::string ToNative(std::u16string_view path);
 
