@@ -1,7 +1,9 @@
 // The controller: configuration, start-up, commands and their log lines.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -209,4 +211,36 @@ TEST(Controller, PortInUseIsReported) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[2].find(u"Falha........: Could not bind socket. Address and port are already in use."), std::u16string::npos);
   EXPECT_FALSE(form.Server().Active());
+}
+
+TEST(Controller, LayoutAndTabOrder) {
+  WorkingDirectory dir;
+  TFormPrincipal form;
+  struct Row { QWidget *control; const char *caption; QRect place; };
+  const Row rows[] = {
+      {form.btnIniciar, "Iniciar", {4, 40, 110, 25}},          {form.btnParar, "Parar", {4, 66, 110, 25}},
+      {form.btnMinimizar, "Minimizar", {4, 92, 110, 25}},      {form.btnLogExec, "Log Execução", {4, 120, 110, 25}},
+      {form.btnLimparCache, "Reiniciar Cache", {5, 147, 110, 25}}, {form.grpLogs, "Log da Dll", {5, 180, 107, 58}},
+      {form.chkLog, "Log", {7, 15, 97, 17}},                   {form.chkLogSql, "Log Sql", {7, 35, 97, 17}},
+      {form.btnEncerrar, "Encerrar", {4, 242, 110, 25}},       {form.ButtonOpenBrowser, "Open Browser", {132, 84, 107, 25}},
+      {form.lblTitulo, "", {6, 1, 106, 19}},                   {form.lblVersao, "", {5, 23, 106, 19}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.caption);
+    EXPECT_EQ(row.control->geometry(), row.place);
+    if (auto *button = qobject_cast<QAbstractButton *>(row.control)) {
+      EXPECT_EQ(button->text(), QString::fromUtf8(row.caption));
+    }
+  }
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("TavWebService"));
+  EXPECT_TRUE(form.ButtonOpenBrowser->isEnabled());
+  EXPECT_GT(form.ButtonOpenBrowser->x(), form.width());  // present but outside the visible area
+  QWidget *expected[] = {form.btnIniciar, form.btnParar, form.ButtonOpenBrowser, form.btnEncerrar, form.btnMinimizar,
+                         form.btnLogExec, form.chkLog, form.chkLogSql, form.btnLimparCache};
+  const auto nextTabStop = [](QWidget *w) {
+    do w = w->nextInFocusChain();
+    while (!(w->focusPolicy() & Qt::TabFocus));
+    return w;
+  };
+  for (std::size_t i = 0; i + 1 < std::size(expected); ++i) EXPECT_EQ(nextTabStop(expected[i]), expected[i + 1]) << i;
 }
