@@ -216,8 +216,8 @@ void HandlerPool::GiveBack(std::unique_ptr<WebModule> module) {
   if (module) idle_.push_back(std::move(module));
 }
 
-HandlerPool::Lease::~Lease() {
-  if (pool_ != nullptr) pool_->GiveBack(std::move(module_));
+void HandlerPool::Lease::Release() {
+  if (pool_ != nullptr) std::exchange(pool_, nullptr)->GiveBack(std::move(module_));
 }
 
 std::size_t HandlerPool::Active() const {
@@ -300,21 +300,28 @@ void ServeRequest(RequestRecord &request, ResponseRecord &response, ByteSink &si
   WebRequest webRequest(request);
   WebResponse webResponse(response, sink, request.kind);
   webResponse.SetStatusCode(200);
-  HandlerPool::Lease lease = pool.Admit();
+  HandlerPool::Lease lease = pool.Admit();  // a refusal goes to the caller
   bool handled = false;
+  std::exception_ptr failure;
   try {
     handled = Dispatch(lease.get(), webRequest, webResponse);
   } catch (const ConnectionError &) {
     throw;
   } catch (...) {
+    failure = std::current_exception();
+  }
+  // The instance goes back to the pool as soon as the action is done, before the
+  // response is written, so a client that reconnects at once finds it free.
+  lease.Release();
+  if (failure) {
     if (!webResponse.Sent()) {
-      webResponse.SetContent(ErrorPage(ErrorText(std::current_exception()), request.path));
+      webResponse.SetContent(ErrorPage(ErrorText(failure), request.path));
       webResponse.SetStatusCode(500);
       try {
         webResponse.SendResponse();
-      } catch (const ConnectionError &failure) {
+      } catch (const ConnectionError &broken) {
         // The operator learns of it through the log; the connection thread goes on to close.
-        log::RegistraLog(u"Falha ao enviar a página de erro: " + text::FromUtf8(failure.what()));
+        log::RegistraLog(u"Falha ao enviar a página de erro: " + text::FromUtf8(broken.what()));
         throw;
       }
     }

@@ -104,8 +104,10 @@ class HandlerPool {
     Lease &operator=(const Lease &) = delete;
     Lease(Lease &&other) noexcept : pool_(std::exchange(other.pool_, nullptr)), module_(std::move(other.module_)) {}
     Lease &operator=(Lease &&) = delete;
-    ~Lease();
+    ~Lease() { Release(); }
     WebModule *get() const { return module_.get(); }
+    // Gives the instance back now.
+    void Release();
 
    private:
     HandlerPool *pool_;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "messaging/json_reader.h"
 #include "platform/errors.h"
@@ -16,15 +17,41 @@ namespace {
 
 constexpr int kMaxCounter = 1000000;
 
+// Where the last search for a free name in a busy second ended, so that the next
+// communication of the same second does not try every taken name again.
+struct LastName {
+  std::mutex mutex;
+  std::u16string base;  // directory and name stem
+  int next = 0;
+};
+
+LastName &Last() {
+  static LastName last;
+  return last;
+}
+
 // Creates the file exclusively: "<base>.txt", else "<base>1.txt", "<base>2.txt", ...
 UniqueFd CreateUnique(const std::u16string &directory, const std::u16string &base, std::string &path) {
-  for (int counter = 0; counter < kMaxCounter; ++counter) {
-    std::u16string name = base;
+  const std::u16string stem = directory + u"/" + base;
+  int counter = 0;
+  {
+    std::lock_guard lock(Last().mutex);
+    if (Last().base == stem) counter = Last().next;
+  }
+  for (; counter < kMaxCounter; ++counter) {
+    std::u16string name = stem;
     if (counter > 0) name += text::Ascii(std::to_string(counter));
     name += u".txt";
-    path = files::ToNative(directory + u"/" + name);
+    path = files::ToNative(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return UniqueFd(fd);
+    if (fd >= 0) {
+      std::lock_guard lock(Last().mutex);
+      if (Last().base != stem || Last().next <= counter) {
+        Last().base = stem;
+        Last().next = counter + 1;
+      }
+      return UniqueFd(fd);
+    }
     if (errno != EEXIST) throw IoError(errno, "Cannot create file \"" + path + "\"");
   }
   throw IoError(EEXIST, "Cannot create file \"" + path + "\"");
