@@ -19,6 +19,7 @@
 #include "http/response.h"
 #include "http/web.h"
 #include "platform/errors.h"
+#include "platform/fd.h"
 
 namespace tav::http {
 namespace {
@@ -119,7 +120,7 @@ struct HttpListener::Impl {
   bool stopping = false;
   std::uint16_t defaultPort = 80;
   std::vector<Binding> bindings;
-  std::vector<int> listenSockets;
+  std::vector<UniqueFd> listenSockets;
   std::vector<std::size_t> idle;         // threads waiting in accept, per listening socket
   std::unordered_set<int> connections;   // open connection sockets
   std::size_t connectionThreads = 0;     // connections being served
@@ -142,16 +143,14 @@ struct HttpListener::Impl {
 namespace {
 
 bool Ipv6Supported() {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return UniqueFd(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)).valid();
 }
 
-int OpenAndBind(Binding &binding) {
+UniqueFd OpenAndBind(Binding &binding) {
   const int family = binding.ipVersion == 6 ? AF_INET6 : AF_INET;
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  UniqueFd socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket.valid()) return socket;
+  const int fd = socket.get();
   // Lets a restart rebind while old connections sit in TIME_WAIT; on Linux a
   // second listener on a port being listened on still fails.
   const int one = 1;
@@ -164,8 +163,7 @@ int OpenAndBind(Binding &binding) {
     addr.sin6_port = htons(binding.port);
     addr.sin6_addr = in6addr_any;
     if (!binding.address.empty() && inet_pton(AF_INET6, binding.address.c_str(), &addr.sin6_addr) != 1) {
-      ::close(fd);
-      return -1;
+      return UniqueFd();
     }
     rc = ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
   } else {
@@ -174,22 +172,18 @@ int OpenAndBind(Binding &binding) {
     addr.sin_port = htons(binding.port);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     if (!binding.address.empty() && inet_pton(AF_INET, binding.address.c_str(), &addr.sin_addr) != 1) {
-      ::close(fd);
-      return -1;
+      return UniqueFd();
     }
     rc = ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
   }
-  if (rc != 0) {
-    ::close(fd);
-    return -1;
-  }
+  if (rc != 0) return UniqueFd();
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   if (::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length) == 0) {
     binding.port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
                                             : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
   }
-  return fd;
+  return socket;
 }
 
 }  // namespace
@@ -199,7 +193,7 @@ void HttpListener::Impl::SpawnAcceptor(std::size_t index) {
   if (pthread_attr_init(&attr) != 0) return;
   pthread_attr_setstacksize(&attr, kSanitizerStack != 0 ? kSanitizerStack : limits.threadStack);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  auto args = std::make_unique<ThreadArgs>(ThreadArgs{this, index, listenSockets[index]});
+  auto args = std::make_unique<ThreadArgs>(ThreadArgs{this, index, listenSockets[index].get()});
   pthread_t thread;
   const int rc = pthread_create(
       &thread, &attr,
@@ -228,11 +222,12 @@ void HttpListener::Impl::Start() {
     }
     wanted = bindings;
   }
-  std::vector<int> sockets;
+  std::vector<UniqueFd> sockets;  // all closed again if one binding fails
   for (std::size_t i = 0; i < wanted.size(); ++i) {
     // When the system chose the first port, the other bindings follow it.
     if (i > 0 && wanted[i].port == 0 && wanted[0].port != 0) wanted[i].port = wanted[0].port;
-    const int fd = OpenAndBind(wanted[i]);
+    UniqueFd socket = OpenAndBind(wanted[i]);
+    const int fd = socket.get();
     if (fd >= 0) {
       SetTimeout(fd, SO_RCVTIMEO, limits.idleTimeout);  // accepted sockets inherit it
       // Hand a connection to a thread once its first bytes are there, so that the
@@ -240,45 +235,42 @@ void HttpListener::Impl::Start() {
       const int deferSeconds = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     }
-    if (fd < 0 || ::listen(fd, limits.listenQueue) != 0) {
-      if (fd >= 0) ::close(fd);
-      for (int s : sockets) ::close(s);
-      throw Error(kBindFailure);
-    }
-    sockets.push_back(fd);
+    if (fd < 0 || ::listen(fd, limits.listenQueue) != 0) throw Error(kBindFailure);
+    sockets.push_back(std::move(socket));
   }
   std::lock_guard lock(mutex);
   bindings = wanted;
   stopping = false;
-  listenSockets = sockets;
-  idle.assign(sockets.size(), 0);
-  for (std::size_t i = 0; i < sockets.size(); ++i) SpawnAcceptor(i);
+  listenSockets = std::move(sockets);
+  idle.assign(listenSockets.size(), 0);
+  for (std::size_t i = 0; i < listenSockets.size(); ++i) SpawnAcceptor(i);
   active = true;
 }
 
 void HttpListener::Impl::Stop() {
   std::lock_guard guard(control);
-  std::vector<int> sockets;
+  std::vector<UniqueFd> sockets;
   {
     std::unique_lock lock(mutex);
     if (!active) return;
     active = false;
     stopping = true;
-    sockets = listenSockets;
-    for (int fd : sockets) ::shutdown(fd, SHUT_RDWR);  // wakes every thread waiting in accept
+    for (const UniqueFd &socket : listenSockets) ::shutdown(socket.get(), SHUT_RDWR);  // wakes the threads in accept
     for (int fd : connections) ::shutdown(fd, SHUT_RDWR);
     // A handler still running finishes first; its write then fails on the closed socket.
     threadsEnded.wait(lock, [&] { return threads == 0; });
+    sockets = std::move(listenSockets);
     listenSockets.clear();
     idle.clear();
   }
-  for (int fd : sockets) ::close(fd);  // no thread uses them any more
+  // `sockets` closes the listening sockets here: no thread uses them any more.
 }
 
 void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
   for (bool leave = false; !leave;) {
-    const int fd = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
+    UniqueFd connection(::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC));
     const int acceptError = errno;
+    const int fd = connection.get();
     enum { Serve, Refuse, Retry, Breathe, End } next;
     {
       std::lock_guard lock(mutex);
@@ -297,7 +289,6 @@ void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
     }
     switch (next) {
       case End:
-        if (fd >= 0) ::close(fd);
         leave = true;
         continue;
       case Retry:
@@ -307,7 +298,6 @@ void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
         continue;
       case Refuse:
         WriteStatusOnly(fd, 503);
-        ::close(fd);
         continue;
       case Serve:
         break;
@@ -320,7 +310,7 @@ void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
       leave = stopping || idle[index] >= kMaxIdleThreads;
       if (!leave) ++idle[index];
     }
-    ::close(fd);
+    connection.reset();
   }
   std::lock_guard lock(mutex);
   --threads;
