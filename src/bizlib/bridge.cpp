@@ -10,6 +10,7 @@
 #include "platform/dynlib.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/no_destructor.h"
 #include "platform/text.h"
 
 namespace tav::bizlib {
@@ -74,13 +75,13 @@ struct State {
 };
 
 State &S() {
-  static State *state = new State();  // lives until the process ends, like the library
-  return *state;
+  static NoDestructor<State> state;  // lives until the process ends, like the library
+  return state.get();
 }
 
 LibraryGate &Gate() {
-  static LibraryGate *gate = new LibraryGate();
-  return *gate;
+  static NoDestructor<LibraryGate> gate;
+  return gate.get();
 }
 
 // "Above 32" means loaded; a dlopen handle is a pointer, far above that.

@@ -4,6 +4,7 @@
 
 #include "log/execution_log.h"
 #include "platform/errors.h"
+#include "platform/no_destructor.h"
 #include "platform/strconv.h"
 #include "platform/text.h"
 
@@ -186,8 +187,8 @@ void WebResponse::SendResponse() {
 // ---- handler pool -------------------------------------------------------------
 
 HandlerPool &HandlerPool::Global() {
-  static HandlerPool *pool = new HandlerPool();  // instances live until the program ends
-  return *pool;
+  static NoDestructor<HandlerPool> pool;  // instances live until the program ends
+  return pool.get();
 }
 
 void HandlerPool::RegisterModuleClass(ModuleFactory factory) {

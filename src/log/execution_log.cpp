@@ -1,5 +1,7 @@
 #include "log/execution_log.h"
 
+#include "platform/no_destructor.h"
+
 namespace tav::log {
 namespace {
 const std::u16string kRule(61, u'=');
@@ -10,8 +12,8 @@ ExecutionLog::ExecutionLog(Clock clock, const Regional *regional)
 
 ExecutionLog &ExecutionLog::Global() {
   // Never destroyed: connection threads may still append while the process ends.
-  static ExecutionLog *log = new ExecutionLog();
-  return *log;
+  static NoDestructor<ExecutionLog> log;
+  return log.get();
 }
 
 const Regional &ExecutionLog::regional() const { return regional_ != nullptr ? *regional_ : CurrentRegional(); }

@@ -18,11 +18,10 @@ class Gateway : public ::testing::Test {
   static void SetUpTestSuite() {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-    gateway_ = new tav::testing::TestGateway(TAV_GATEWAY_SCRIPT);
+    gateway_ = std::make_unique<tav::testing::TestGateway>(TAV_GATEWAY_SCRIPT);
   }
   static void TearDownTestSuite() {
-    delete gateway_;
-    gateway_ = nullptr;
+    gateway_.reset();
   }
   void SetUp() override {
     TWhatsApp::Configure({gateway_->base(), "abc123def456ghi789jkl012mno345", gateway_->ca()});
@@ -49,9 +48,8 @@ class Gateway : public ::testing::Test {
     return status;
   }
 
-  static tav::testing::TestGateway *gateway_;
+  static inline std::unique_ptr<tav::testing::TestGateway> gateway_;
 };
-tav::testing::TestGateway *Gateway::gateway_ = nullptr;
 
 }  // namespace
 
