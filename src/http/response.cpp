@@ -90,8 +90,10 @@ void AppendHeader(std::string &out, std::string_view name, std::string_view valu
 void WriteHeader(ResponseRecord &r, ByteSink &sink, std::time_t now) {
   if (r.headerWritten) throw std::logic_error("Header already sent");
   if (r.contentType.empty() && !r.content.empty()) r.SetContentType(u"text/html; charset=ISO-8859-1");
-  if (r.contentLength == -1)
-    r.contentLength = r.content.empty() ? 0 : static_cast<std::int64_t>(text::Encode(r.content, r.charset).size());
+  if (r.contentLength == -1) {
+    r.encodedContent = r.content.empty() ? std::string() : text::Encode(r.content, r.charset);
+    r.contentLength = static_cast<std::int64_t>(r.encodedContent.size());
+  }
 
   std::string header;
   header.reserve(256);
@@ -121,8 +123,12 @@ void WriteHeader(ResponseRecord &r, ByteSink &sink, std::time_t now) {
 void WriteContent(ResponseRecord &r, MethodKind kind, ByteSink &sink, std::time_t now) {
   if (!r.headerWritten) WriteHeader(r, sink, now);
   const bool noBody = kind == MethodKind::Head || r.status / 100 == 1 || r.status == 204 || r.status == 304;
-  if (!noBody && !r.content.empty()) sink.Write(text::Encode(r.content, r.charset), false);
+  if (!noBody && !r.content.empty()) {
+    if (r.encodedContent.empty()) r.encodedContent = text::Encode(r.content, r.charset);
+    sink.Write(r.encodedContent, false);
+  }
   r.content.clear();
+  r.encodedContent.clear();
 }
 
 }  // namespace tav::http

@@ -45,6 +45,7 @@ struct ResponseRecord {
   bool close = true;
   std::vector<std::string> authenticate;
   bool headerWritten = false;
+  std::string encodedContent;  // the content as the header counted it, reused by the content write
 
   void SetStatus(std::int32_t code);
   // Splits a charset parameter off; an empty text clears both.
