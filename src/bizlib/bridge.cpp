@@ -241,7 +241,7 @@ void AtivarLogSql(bool iVal) {
 }
 
 std::int32_t ExecutaJSon(std::u16string_view iJson, std::u16string_view iUsuario, std::u16string_view iSenha,
-                         std::u16string_view iNivel, std::u16string &oJsonRetorno) {
+                         std::u16string_view iNivel, std::u16string &oJsonRetorno, Execucao *oExecucao) {
   std::shared_lock call(Gate());
   if (!LoadedLocked() || !S().mConectado) {
     // Open and connect need the gate to themselves; the call proper shares it again.
@@ -257,8 +257,10 @@ std::int32_t ExecutaJSon(std::u16string_view iJson, std::u16string_view iUsuario
   const abi::ExecJSonFn exec = S().FuncExecJSon;
   if (exec == nullptr) {
     RegistraLog(u"Função \"ExecJSon\" não encontrada.");
+    if (oExecucao != nullptr) *oExecucao = LoadedLocked() ? Execucao::SemExecJSon : Execucao::DllNaoAberta;
     return 0;
   }
+  if (oExecucao != nullptr) *oExecucao = Execucao::Executada;
   const Bstr json(iJson), usuario(iUsuario), senha(iSenha), nivel(iNivel);
   Bstr lRes;
   const std::int32_t lCodRetorno = exec(json.get(), usuario.get(), senha.get(), nivel.get(), 0, lRes.out());
@@ -304,11 +306,6 @@ void LimparPonteiroFuncoesDLLs() {
 bool Carregada() {
   std::shared_lock lock(Gate());
   return LoadedLocked();
-}
-
-bool TemExecJSon() {
-  std::shared_lock lock(Gate());
-  return LoadedLocked() && S().FuncExecJSon != nullptr;
 }
 
 bool Conectado() {

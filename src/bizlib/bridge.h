@@ -16,10 +16,13 @@ void ConectarBanco();
 std::u16string MensagemFalha();
 void AtivarLogProc(bool iVal);
 void AtivarLogSql(bool iVal);
+// Whether ExecutaJSon reached the library, and if not, why.
+enum class Execucao { Executada, DllNaoAberta, SemExecJSon };
+
 // Runs one JSON request; the library's return code, 0 when it could not be run
-// (oJsonRetorno is then untouched).
+// (oJsonRetorno is then untouched, and oExecucao, when given, says why).
 std::int32_t ExecutaJSon(std::u16string_view iJson, std::u16string_view iUsuario, std::u16string_view iSenha,
-                         std::u16string_view iNivel, std::u16string &oJsonRetorno);
+                         std::u16string_view iNivel, std::u16string &oJsonRetorno, Execucao *oExecucao = nullptr);
 std::u16string Versao();
 void LimparCache();
 void LimparPonteiroFuncoesDLLs();
@@ -28,7 +31,6 @@ void RegistraLog(std::u16string_view iTexto);
 
 // State, for the dispatcher and the tests.
 bool Carregada();             // the library is loaded
-bool TemExecJSon();           // loaded with its ExecJSon export
 bool Conectado();             // mConectado
 std::uintptr_t HInst();       // handle value, 0 when not loaded
 

@@ -122,16 +122,14 @@ void TFrmLogProc::DrainEntries() {
 }
 
 std::u16string TFrmLogProc::LogText() const {
-  const QString text = memLog->toPlainText();
   if (memLog->document()->isEmpty()) return {};
-  QString saved = text;
+  QString saved = memLog->toPlainText();
   saved.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
   saved += QStringLiteral("\r\n");
   return U(saved);
 }
 
 void TFrmLogProc::btnLimparLogClick() {
-  DrainEntries();
   memLog->clear();
   log::ExecutionLog &log = log::ExecutionLog::Global();
   log.Clear();

@@ -170,6 +170,16 @@ RequestReader::Line RequestReader::TakeLine(std::string_view data, std::string_v
   return Line::Ok;
 }
 
+std::optional<ReadOutcome> RequestReader::NextLine(std::string_view data, bool peerClosed, std::string_view &line) {
+  switch (TakeLine(data, line)) {
+    case Line::Ok: return std::nullopt;
+    case Line::TooLong: return Closed{};
+    case Line::Incomplete: break;
+  }
+  if (peerClosed) return Closed{};
+  return NeedMore{};
+}
+
 ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
   const auto waitOrClose = [&]() -> ReadOutcome {
     if (peerClosed) return Closed{};
@@ -179,9 +189,7 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
     std::string_view line;
     switch (phase_) {
       case Phase::RequestLine: {
-        const Line r = TakeLine(data, line);
-        if (r == Line::TooLong) return Closed{};
-        if (r == Line::Incomplete) return waitOrClose();
+        if (auto stop = NextLine(data, peerClosed, line)) return *stop;
         const std::size_t first = line.find(' ');
         if (first == std::string_view::npos) return Closed{};
         const std::size_t last = line.rfind(' ');
@@ -198,9 +206,7 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
         break;
       }
       case Phase::Headers: {
-        const Line r = TakeLine(data, line);
-        if (r == Line::TooLong) return Closed{};
-        if (r == Line::Incomplete) return waitOrClose();
+        if (auto stop = NextLine(data, peerClosed, line)) return *stop;
         if (line.empty()) {
           headerEnd_ = pos_;
           phase_ = Phase::Decide;
@@ -224,9 +230,7 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
         break;
       }
       case Phase::ChunkSize: {
-        const Line r = TakeLine(data, line);
-        if (r == Line::TooLong) return Closed{};
-        if (r == Line::Incomplete) return waitOrClose();
+        if (auto stop = NextLine(data, peerClosed, line)) return *stop;
         const std::uint64_t size = ChunkSize(line);
         if (size == 0) {
           phase_ = Phase::Trailers;
@@ -246,9 +250,7 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
       }
       case Phase::ChunkEnd:
       case Phase::Trailers: {
-        const Line r = TakeLine(data, line);
-        if (r == Line::TooLong) return Closed{};
-        if (r == Line::Incomplete) return waitOrClose();
+        if (auto stop = NextLine(data, peerClosed, line)) return *stop;
         if (phase_ == Phase::ChunkEnd) phase_ = Phase::ChunkSize;
         else if (line.empty()) phase_ = Phase::Finish;
         break;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -46,6 +47,8 @@ class RequestReader {
   enum class Phase { RequestLine, Headers, Decide, FixedBody, ChunkSize, ChunkData, ChunkEnd, Trailers, Finish };
   enum class Line { Ok, Incomplete, TooLong };
   Line TakeLine(std::string_view data, std::string_view &line);
+  // The next line, or the outcome when there is none yet (NeedMore) or it is too long (Closed).
+  std::optional<ReadOutcome> NextLine(std::string_view data, bool peerClosed, std::string_view &line);
   ReadOutcome Decide(std::string_view data);
   ReadOutcome Finish();
 

@@ -1,11 +1,16 @@
 #include "platform/fileversion.h"
 
 #include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -15,50 +20,77 @@ namespace {
 constexpr char kNoteName[] = "Tavoric";
 constexpr std::uint32_t kNoteType = 0x56415401u;
 
-template <typename T>
-bool ReadAt(std::string_view data, std::uint64_t offset, T &out) {
-  if (offset > data.size() || data.size() - offset < sizeof(T)) return false;
-  std::memcpy(&out, data.data() + offset, sizeof(T));
-  return true;
+// Reads pieces of a file by offset, so that only the ELF headers and the note
+// sections are read, not the whole executable.
+class FilePieces {
+ public:
+  explicit FilePieces(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat st{};
+    if (fd_.valid() && ::fstat(fd_.get(), &st) == 0) size_ = static_cast<std::uint64_t>(st.st_size);
+  }
+  bool readable() const { return fd_.valid(); }
+
+  bool Read(std::uint64_t offset, std::uint64_t length, std::string &out) const {
+    if (offset > size_ || length > size_ - offset || length > kMaxPiece) return false;
+    out.resize(length);
+    std::uint64_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pread(fd_.get(), out.data() + done, length - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::uint64_t>(n);
+    }
+    return true;
+  }
+  template <typename T>
+  bool Read(std::uint64_t offset, T &value) const {
+    std::string bytes;
+    if (!Read(offset, sizeof(T), bytes)) return false;
+    std::memcpy(&value, bytes.data(), sizeof(T));
+    return true;
+  }
+
+ private:
+  static constexpr std::uint64_t kMaxPiece = 16u << 20;
+  UniqueFd fd_;
+  std::uint64_t size_ = 0;
+};
+
+std::uint32_t Word(std::string_view bytes, std::size_t offset) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
 }
 
 std::uint64_t Align4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 
 // Walks the notes of one section looking for ours.
-std::optional<FileVersion> FindInNotes(std::string_view data, std::uint64_t offset, std::uint64_t size) {
-  if (offset > data.size() || size > data.size() - offset) return std::nullopt;
-  std::uint64_t pos = offset;
-  const std::uint64_t end = offset + size;
-  while (end - pos >= 12) {
-    std::uint32_t namesz = 0, descsz = 0, type = 0;
-    ReadAt(data, pos, namesz);
-    ReadAt(data, pos + 4, descsz);
-    ReadAt(data, pos + 8, type);
+std::optional<FileVersion> FindInNotes(std::string_view notes) {
+  std::uint64_t pos = 0;
+  while (notes.size() - pos >= 12) {
+    const std::uint32_t namesz = Word(notes, pos), descsz = Word(notes, pos + 4), type = Word(notes, pos + 8);
     const std::uint64_t name = pos + 12;
     const std::uint64_t desc = name + Align4(namesz);
     const std::uint64_t next = desc + Align4(descsz);
-    if (next > end || next <= pos) return std::nullopt;
+    if (next > notes.size() || next <= pos) return std::nullopt;
     if (type == kNoteType && namesz == sizeof kNoteName && descsz >= 8 &&
-        std::memcmp(data.data() + name, kNoteName, sizeof kNoteName) == 0) {
-      FileVersion v;
-      ReadAt(data, desc, v.ms);
-      ReadAt(data, desc + 4, v.ls);
-      return v;
-    }
+        std::memcmp(notes.data() + name, kNoteName, sizeof kNoteName) == 0)
+      return FileVersion{Word(notes, desc), Word(notes, desc + 4)};
     pos = next;
   }
   return std::nullopt;
 }
 
 template <typename Ehdr, typename Shdr>
-std::optional<FileVersion> FindVersion(std::string_view data) {
+std::optional<FileVersion> FindVersion(const FilePieces &file) {
   Ehdr eh;
-  if (!ReadAt(data, 0, eh) || eh.e_shentsize != sizeof(Shdr)) return std::nullopt;
+  if (!file.Read(0, eh) || eh.e_shentsize != sizeof(Shdr)) return std::nullopt;
+  std::string notes;
   for (std::uint64_t i = 0; i < eh.e_shnum; ++i) {
     Shdr sh;
-    if (!ReadAt(data, eh.e_shoff + i * sizeof(Shdr), sh)) return std::nullopt;
-    if (sh.sh_type != SHT_NOTE) continue;
-    if (auto v = FindInNotes(data, sh.sh_offset, sh.sh_size)) return v;
+    if (!file.Read(eh.e_shoff + i * sizeof(Shdr), sh)) return std::nullopt;
+    if (sh.sh_type != SHT_NOTE || !file.Read(sh.sh_offset, sh.sh_size, notes)) continue;
+    if (auto v = FindInNotes(notes)) return v;
   }
   return std::nullopt;
 }
@@ -66,14 +98,14 @@ std::optional<FileVersion> FindVersion(std::string_view data) {
 }  // namespace
 
 FileVersion ReadFileVersion(std::u16string_view path) {
-  const auto data = files::ReadAll(path);
-  if (!data) throw Error("Cannot read the version information of \"" + files::ToNative(path) + "\"");
+  const std::string native = files::ResolveNoCase(files::ToNative(path));
+  const FilePieces file(native);
+  if (!file.readable()) throw Error("Cannot read the version information of \"" + files::ToNative(path) + "\"");
   std::optional<FileVersion> version;
-  if (data->size() >= EI_NIDENT && std::memcmp(data->data(), ELFMAG, SELFMAG) == 0 &&
-      static_cast<unsigned char>((*data)[EI_DATA]) == ELFDATA2LSB) {
-    const auto elfClass = static_cast<unsigned char>((*data)[EI_CLASS]);
-    if (elfClass == ELFCLASS64) version = FindVersion<Elf64_Ehdr, Elf64_Shdr>(*data);
-    else if (elfClass == ELFCLASS32) version = FindVersion<Elf32_Ehdr, Elf32_Shdr>(*data);
+  unsigned char ident[EI_NIDENT];
+  if (file.Read(0, ident) && std::memcmp(ident, ELFMAG, SELFMAG) == 0 && ident[EI_DATA] == ELFDATA2LSB) {
+    if (ident[EI_CLASS] == ELFCLASS64) version = FindVersion<Elf64_Ehdr, Elf64_Shdr>(file);
+    else if (ident[EI_CLASS] == ELFCLASS32) version = FindVersion<Elf32_Ehdr, Elf32_Shdr>(file);
   }
   if (!version) throw Error("The file \"" + files::ToNative(path) + "\" carries no version information");
   return *version;

@@ -53,11 +53,12 @@ void TWebModule1::WsTavoric(WebAction &, WebRequest &request, WebResponse &respo
     } else if (lOperacao.find(u"VUZEDAVODOZUZODOVE") != std::u16string::npos) {
       status = messaging::ProcessaRequisicao(lOperacao);
     } else {
-      status = bizlib::ExecutaJSon(lOperacao, lUsuario, lSenha, lNivel, lJsonRetorno);
+      bizlib::Execucao execucao = bizlib::Execucao::Executada;
+      status = bizlib::ExecutaJSon(lOperacao, lUsuario, lSenha, lNivel, lJsonRetorno, &execucao);
       // A request the bridge could not run gets 503 and the reason, not status 0.
-      if (status == 0 && !bizlib::TemExecJSon()) {
+      if (execucao != bizlib::Execucao::Executada) {
         status = 503;
-        lJsonRetorno = bizlib::Carregada()
+        lJsonRetorno = execucao == bizlib::Execucao::SemExecJSon
                            ? u"{\"erro\":\"A biblioteca de negócio não exporta ExecJSon.\"}"
                            : u"{\"erro\":\"A biblioteca de negócio não está carregada.\"}";
       }
