@@ -8,6 +8,7 @@
 
 #include "http/listener.h"
 #include "http/web.h"
+#include "platform/sockets.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ int main(int argc, char **argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // threads inherit the mask; main waits below
 
   tav::http::HandlerPool::Global().RegisterModuleClass([] { return std::make_unique<TrivialModule>(); });
+  tav::net::RaiseOpenFileLimit();  // the idle-connection figures hold ten thousand sockets
   tav::http::HttpListener listener;
   listener.SetDefaultPort(static_cast<std::uint16_t>(argc > 1 ? std::atoi(argv[1]) : 0));
   listener.SetActive(true);

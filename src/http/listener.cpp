@@ -1,381 +1,880 @@
 #include "http/listener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <asio/dispatch.hpp>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/strand.hpp>
 
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <ctime>
+#include <list>
 #include <mutex>
-#include <unordered_set>
+#include <optional>
+#include <thread>
+#include <unordered_map>
 
 #include "http/request_reader.h"
 #include "http/response.h"
 #include "http/web.h"
 #include "platform/errors.h"
-#include "platform/fd.h"
+#include "platform/sockets.h"
 
 namespace tav::http {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using tcp = asio::ip::tcp;
+using Strand = asio::strand<asio::io_context::executor_type>;
+// Every connection has a strand: its reads, writes and timers never run at once.
+using Socket = tcp::socket::rebind_executor<Strand>::other;
+using Timer = asio::basic_waitable_timer<Clock, asio::wait_traits<Clock>, Strand>;
+
 constexpr char kBindFailure[] = "Could not bind socket. Address and port are already in use.";
-constexpr std::size_t kReadChunk = 16384;
-constexpr std::size_t kMaxIdleThreads = 64;  // connection threads kept waiting in accept, per socket
+constexpr std::size_t kReadChunk = 65536;
+constexpr std::size_t kMaxDrain = 4u << 20;                  // bytes read and dropped after a refusal
+constexpr auto kRetireAfter = std::chrono::seconds(10);      // an extra thread idle this long ends
+constexpr auto kAcceptPause = std::chrono::milliseconds(10);  // after accept failed for want of resources
+constexpr int kAcceptBatch = 16;  // connections taken in a row before the loop looks at the others
+// Every loop thread inside an action this long, none finishing: another thread takes the loop.
+constexpr auto kStallGrace = std::chrono::milliseconds(2);
+constexpr auto kSupervisorRest = std::chrono::seconds(1);     // no action this long: the supervisor sleeps
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr std::size_t kSanitizerStack = 8 * 1024 * 1024;  // sanitizers need room of their own
-#else
-constexpr std::size_t kSanitizerStack = 0;
-#endif
-
-void SetTimeout(int fd, int option, std::chrono::milliseconds timeout) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+// Bytes arrive here first; a connection keeps only what it received, so a
+// connection that waits holds no buffer of its own.
+char *ReadBuffer() {
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
+  return buffer.get();
 }
 
-// Writes to the socket. A write announced as followed by another (the header
-// before its body) is held and goes out with the next one in a single send.
-class SocketSink : public ByteSink {
- public:
-  explicit SocketSink(int fd) : fd_(fd) {}
-  void Write(std::string_view bytes, bool more) override {
-    if (more) {
-      pending_.append(bytes);
-      return;
-    }
-    if (!pending_.empty()) {
-      pending_.append(bytes);
-      Send(pending_);
-      pending_.clear();
-      return;
-    }
-    Send(bytes);
-  }
-  void Flush() override {
-    if (pending_.empty()) return;
-    Send(pending_);
-    pending_.clear();
-  }
-
- private:
-  void Send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw ConnectionError(std::strerror(errno));
-      }
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
-
-  int fd_;
-  std::string pending_;
-};
-
-// After a refusal the client may still be sending its body: read what it sends
-// for a short while so that closing does not reset the answer away.
-void LingeringClose(int fd) {
-  ::shutdown(fd, SHUT_WR);
-  SetTimeout(fd, SO_RCVTIMEO, std::chrono::milliseconds(500));
-  char buffer[kReadChunk];
-  std::size_t drained = 0;
-  while (drained < (4u << 20)) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    drained += static_cast<std::size_t>(n);
-  }
+// How often deadlines are looked at: often enough for the shortest of them.
+std::chrono::milliseconds SweepInterval(const Limits &limits) {
+  const auto shortest = std::min({limits.idleTimeout, limits.requestTimeout, limits.lingerTime});
+  return std::clamp(shortest / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(250));
 }
 
-void WriteStatusOnly(int fd, int status) {
+asio::ip::address ToAddress(const net::PeerAddress &peer) {
+  if (peer.ipVersion == 6) return asio::ip::address_v6(peer.bytes);
+  return asio::ip::address_v4(asio::ip::address_v4::bytes_type{peer.bytes[0], peer.bytes[1], peer.bytes[2], peer.bytes[3]});
+}
+
+std::string StatusOnly(int status) {
   ResponseRecord response;
   response.SetStatus(status);
   StringSink out;
   WriteHeader(response, out, std::time(nullptr));
-  (void)::send(fd, out.data.data(), out.data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return std::move(out.data);
+}
+
+class Service;
+
+// One connection, from the accept to the close. Everything but the constructor,
+// RefuseNow and PublishedDeadline runs on the connection's strand.
+//
+// A connection whose request is there at once is served without the event loop
+// ever watching its socket; only one that must wait for bytes, or for room to
+// write, is registered with the loop (asio's socket), which costs two more
+// system calls.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(Service &service, Strand strand, net::NativeSocket native, asio::ip::address peer);
+  Connection(const Connection &) = delete;
+  Connection &operator=(const Connection &) = delete;
+  ~Connection();
+
+  const Strand &Executor() const { return strand_; }
+  const asio::ip::address &Peer() const { return peer_; }
+  net::NativeSocket Native() const { return native_; }
+  // The deadline as last published for the sweep, in clock ticks; any thread.
+  Clock::rep PublishedDeadline() const { return published_.load(std::memory_order_relaxed); }
+
+  void Start();
+  void Abort() { Close(); }
+  // Closes the connection if its deadline has passed (the sweep found it late).
+  void Expire();
+  // Over a connection limit: reads what already arrived (so that the close does
+  // not reset the answer away), answers 503 and closes. Before Start, on any thread.
+  void RefuseNow();
+
+  bool registered = false;  // guarded by the service's mutex
+
+ private:
+  enum class After { Read, Linger, Close };
+
+  // Reads what is there into the request (or drops it while lingering).
+  net::IoResult Receive(bool keep);
+  // The socket as the event loop's; false when it cannot be registered.
+  bool Register();
+  // Runs the reader until it needs bytes that are not there yet, or has an outcome.
+  void Advance();
+  void WaitReadable();
+  void Serve(RequestRecord &request);
+  void Send(std::string bytes, After after);
+  void Flush();
+  void Linger();
+  void Drain();
+  void Touch();  // bytes moved: the idle limit starts again
+  Clock::time_point Deadline() const;
+  void Publish() { published_.store(Deadline().time_since_epoch().count(), std::memory_order_relaxed); }
+  void Close();
+
+  Service &service_;
+  const Limits &limits_;
+  Strand strand_;
+  const net::NativeSocket native_;
+  std::optional<Socket> socket_;  // once registered with the loop: owns the native socket
+  const asio::ip::address peer_;
+  std::atomic<Clock::rep> published_{Clock::time_point::max().time_since_epoch().count()};
+  std::optional<Timer> probe_;
+  RequestReader reader_;
+  std::string data_;
+  std::string out_;
+  std::size_t outPos_ = 0;
+  std::size_t drained_ = 0;
+  After after_ = After::Close;
+  bool peerClosed_ = false;
+  bool requestDone_ = false;  // delivered or refused: the total deadline no longer applies
+  bool lingering_ = false;
+  bool closed_ = false;
+  Clock::time_point started_;
+  Clock::time_point lastActivity_;
+  Clock::time_point lingerUntil_;
+};
+
+// One run of the listener, from Start to Stop: the event loop and its threads,
+// the listening sockets, and the register of open connections with their counts.
+//
+// One thread runs the loop and, inline, the action of each complete request, so
+// a request costs no hand-over between threads. A supervisor watches the actions:
+// when every loop thread has been inside one for a while and none finishes,
+// it starts another thread for the loop; spare threads end when idle.
+class Service {
+ public:
+  Service(const Limits &limits, HandlerPool &pool)
+      : limits(limits), pool(pool), sweepInterval_(SweepInterval(limits)), sweep_(io_) {}
+  Service(const Service &) = delete;
+  Service &operator=(const Service &) = delete;
+
+  asio::io_context &Io() { return io_; }
+  // Takes a bound socket; false when it cannot listen.
+  bool Listen(tcp::acceptor acceptor);
+  // Starts the threads; connections are accepted from now on.
+  void Run();
+  // Closes the listening sockets and every connection, lets the actions in flight
+  // finish, and returns when every thread has ended.
+  void Stop();
+
+  enum class Admission { Accept, Refuse, Stopping };
+  Admission Admit(Connection &connection, const std::shared_ptr<Connection> &shared);
+  void Leave(Connection &connection);
+  // A connection that runs its action; false when the service is stopping.
+  bool BeginServing(Connection &connection);
+  void EndServing(Connection &connection);
+  std::size_t Open() const;
+  std::size_t Threads() const;
+
+  void EnterAction();
+  void LeaveAction();
+
+  const Limits limits;
+  HandlerPool &pool;
+
+ private:
+  struct Listening {
+    Listening(tcp::acceptor a, asio::io_context &io)
+        : acceptor(std::move(a)), native(static_cast<net::NativeSocket>(acceptor.native_handle())), pause(io) {}
+    tcp::acceptor acceptor;
+    net::NativeSocket native;
+    asio::steady_timer pause;
+    bool waiting = false;  // a wait for the next connection is armed (or a pause)
+  };
+  struct Entry {
+    std::weak_ptr<Connection> connection;
+    bool serving = false;
+  };
+
+  // Takes the connections that wait (a batch at most), serving each at once,
+  // then waits for the next ones.
+  void AcceptLoop(Listening &listening);
+  void ResumeAccepting();
+  void StartConnection(net::NativeSocket native, const net::PeerAddress &peer);
+  void ArmSweep();
+  void Sweep();
+  void Spawn();  // under threadMutex_
+  void ThreadBody(std::list<std::thread>::iterator self);
+  void Supervise();
+
+  // The register (declared before the loop: connections leave it as the loop ends).
+  mutable std::mutex mutex_;
+  bool stopping_ = false;
+  std::unordered_map<Connection *, Entry> open_;
+  std::unordered_map<asio::ip::address, std::size_t> perPeer_;
+
+  mutable std::mutex threadMutex_;
+  std::condition_variable threadEnded_;
+  std::condition_variable supervisorWake_;
+  std::list<std::thread> threads_;
+  std::vector<std::thread> finished_;  // ended, to be joined
+  std::thread supervisor_;
+  bool supervising_ = false;
+  bool supervisorAsleep_ = false;
+  std::size_t busy_ = 0;  // threads inside an action
+  std::uint64_t actionsStarted_ = 0;
+  std::uint64_t actionsFinished_ = 0;
+
+  const std::chrono::milliseconds sweepInterval_;
+  asio::io_context io_;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+  std::mutex acceptMutex_;  // accepts and sweeps are made or armed, or ended, by one thread at a time
+  bool acceptClosed_ = false;
+  asio::steady_timer sweep_;
+  std::list<Listening> listening_;
+};
+
+// ---- Connection ---------------------------------------------------------------
+
+Connection::Connection(Service &service, Strand strand, net::NativeSocket native, asio::ip::address peer)
+    : service_(service),
+      limits_(service.limits),
+      strand_(std::move(strand)),
+      native_(native),
+      peer_(std::move(peer)),
+      reader_(service.limits) {}
+
+Connection::~Connection() { Close(); }
+
+bool Connection::Register() {
+  if (socket_) return true;
+  socket_.emplace(strand_);
+  asio::error_code ec;
+  socket_->assign(peer_.is_v6() ? tcp::v6() : tcp::v4(), static_cast<tcp::socket::native_handle_type>(native_), ec);
+  if (ec) {
+    socket_.reset();  // the native socket is still ours to close
+    return false;
+  }
+  return true;
+}
+
+void Connection::Start() {
+  started_ = lastActivity_ = Clock::now();
+  Publish();
+  Advance();  // the first bytes are usually there already
+}
+
+void Connection::RefuseNow() {
+  for (std::size_t read = 0; read < 4 * kReadChunk;) {
+    const net::IoResult got = net::ReceiveNow(native_, ReadBuffer(), kReadChunk);
+    if (got.status != net::Io::Moved) break;
+    read += got.bytes;
+  }
+  const std::string answer = StatusOnly(503);
+  net::SendNow(native_, answer.data(), answer.size());
+  net::ShutdownSend(native_);
+  net::CloseSocket(native_);
+  closed_ = true;
+}
+
+net::IoResult Connection::Receive(bool keep) {
+  char *buffer = ReadBuffer();
+  const net::IoResult got = net::ReceiveNow(native_, buffer, kReadChunk);
+  if (got.status == net::Io::Ended) peerClosed_ = true;
+  if (got.status != net::Io::Moved) return got;
+  if (keep) data_.append(buffer, got.bytes);
+  else drained_ += got.bytes;
+  Touch();
+  return got;
+}
+
+void Connection::Advance() {
+  for (;;) {
+    ReadOutcome outcome = reader_.Next(data_, peerClosed_);
+    if (std::holds_alternative<NeedMore>(outcome)) {
+      switch (Receive(true).status) {
+        case net::Io::Moved:
+        case net::Io::Ended:
+          continue;
+        case net::Io::WouldBlock:
+          WaitReadable();
+          return;
+        case net::Io::Failed:
+          Close();
+          return;
+      }
+    } else if (auto *delivered = std::get_if<Delivered>(&outcome)) {
+      Serve(delivered->request);
+      return;
+    } else if (auto *refused = std::get_if<Refused>(&outcome)) {
+      requestDone_ = true;
+      ResponseRecord response;
+      response.SetStatus(refused->status);
+      response.content = refused->content;
+      if (!refused->authenticate.empty()) response.authenticate.push_back(refused->authenticate);
+      StringSink sink;
+      WriteContent(response, reader_.Kind(), sink, std::time(nullptr));
+      Send(std::move(sink.data), After::Linger);
+      return;
+    } else if (auto *interim = std::get_if<SendInterim>(&outcome)) {
+      reader_.InterimSent();
+      Send(std::move(interim->bytes), After::Read);
+      return;
+    } else if (std::holds_alternative<Probe>(outcome)) {
+      // An unframed POST or PUT: a body that is coming shows up within the probe time.
+      const net::Io got = Receive(true).status;
+      if (got == net::Io::Failed) {
+        Close();
+        return;
+      }
+      if (got != net::Io::WouldBlock) {
+        reader_.ProbeDone();
+        continue;
+      }
+      if (!probe_) probe_.emplace(strand_);
+      probe_->expires_after(limits_.bodyProbe);
+      probe_->async_wait([self = shared_from_this()](const asio::error_code &ec) {
+        if (self->closed_ || ec) return;
+        if (self->Receive(true).status == net::Io::Failed) {
+          self->Close();
+          return;
+        }
+        self->reader_.ProbeDone();
+        self->Advance();
+      });
+      return;
+    } else {  // Closed
+      Close();
+      return;
+    }
+  }
+}
+
+void Connection::WaitReadable() {
+  if (!Register()) {
+    Close();
+    return;
+  }
+  socket_->async_wait(tcp::socket::wait_read, [self = shared_from_this()](const asio::error_code &ec) {
+    if (self->closed_) return;
+    if (ec) self->Close();
+    else if (self->lingering_) self->Drain();
+    else self->Advance();
+  });
+}
+
+void Connection::Serve(RequestRecord &request) {
+  requestDone_ = true;
+  if (!service_.BeginServing(*this)) {  // stopping: the action does not start
+    Close();
+    return;
+  }
+  ResponseRecord response;
+  StringSink sink;  // the answer goes out once the action is done
+  bool answer = true;
+  service_.EnterAction();
+  try {
+    try {
+      ServeRequest(request, response, sink, service_.pool);
+    } catch (const ConnectionError &) {
+      throw;
+    } catch (...) {
+      response.SetStatus(500);
+      response.content = ErrorText(std::current_exception());
+    }
+    if (!response.headerWritten) WriteHeader(response, sink, std::time(nullptr));
+    if (!response.content.empty()) WriteContent(response, request.kind, sink, std::time(nullptr));
+  } catch (...) {
+    answer = false;  // nothing escapes a connection
+  }
+  service_.LeaveAction();
+  service_.EndServing(*this);
+  Touch();  // the action's time does not count as the client's silence
+  if (answer) Send(std::move(sink.data), After::Close);
+  else Close();
+}
+
+void Connection::Send(std::string bytes, After after) {
+  out_ = std::move(bytes);
+  outPos_ = 0;
+  after_ = after;
+  Flush();
+}
+
+void Connection::Flush() {
+  while (outPos_ < out_.size()) {
+    const net::IoResult sent = net::SendNow(native_, out_.data() + outPos_, out_.size() - outPos_);
+    if (sent.status == net::Io::WouldBlock) {
+      if (!Register()) {
+        Close();
+        return;
+      }
+      socket_->async_wait(tcp::socket::wait_write, [self = shared_from_this()](const asio::error_code &ec) {
+        if (self->closed_) return;
+        if (ec) self->Close();
+        else self->Flush();
+      });
+      return;
+    }
+    if (sent.status != net::Io::Moved) {  // the peer is gone: nothing more is written
+      Close();
+      return;
+    }
+    outPos_ += sent.bytes;
+    Touch();
+  }
+  std::string().swap(out_);
+  switch (after_) {
+    case After::Read: Advance(); break;
+    case After::Linger: Linger(); break;
+    case After::Close: Close(); break;
+  }
+}
+
+// After a refusal the client may still be sending its request: read and drop what
+// it sends for a short while, so that closing does not reset the answer away.
+void Connection::Linger() {
+  lingering_ = true;
+  std::string().swap(data_);
+  net::ShutdownSend(native_);
+  lingerUntil_ = Clock::now() + limits_.lingerTime;
+  Publish();
+  Drain();
+}
+
+void Connection::Drain() {
+  for (;;) {
+    switch (Receive(false).status) {
+      case net::Io::Moved:
+        if (drained_ >= kMaxDrain) {
+          Close();
+          return;
+        }
+        continue;
+      case net::Io::WouldBlock:
+        WaitReadable();
+        return;
+      case net::Io::Ended:
+      case net::Io::Failed:
+        Close();
+        return;
+    }
+  }
+}
+
+void Connection::Touch() {
+  lastActivity_ = Clock::now();
+  Publish();
+}
+
+// The idle limit counts from the last byte that moved; the total limit from the
+// accept, grown by the body received at the minimum rate.
+Clock::time_point Connection::Deadline() const {
+  if (lingering_) return lingerUntil_;
+  Clock::time_point at = lastActivity_ + limits_.idleTimeout;
+  if (!requestDone_) {
+    Clock::time_point total = started_ + limits_.requestTimeout;
+    const std::size_t bodyStart = reader_.HeaderEnd();
+    if (limits_.minBodyRate > 0 && bodyStart > 0 && data_.size() > bodyStart) {
+      total += std::chrono::seconds((data_.size() - bodyStart) / limits_.minBodyRate);
+    }
+    at = std::min(at, total);
+  }
+  return at;
+}
+
+void Connection::Expire() {
+  if (!closed_ && Clock::now() >= Deadline()) Close();
+}
+
+void Connection::Close() {
+  if (closed_) return;
+  closed_ = true;
+  service_.Leave(*this);  // before the close: Stop no longer touches the descriptor
+  asio::error_code ec;
+  if (socket_) socket_->close(ec);
+  else net::CloseSocket(native_);
+  if (probe_) probe_->cancel();
+  std::string().swap(data_);
+  std::string().swap(out_);
+}
+
+// ---- Service ------------------------------------------------------------------
+
+bool Service::Listen(tcp::acceptor acceptor) {
+  asio::error_code ec;
+#if defined(TCP_DEFER_ACCEPT)
+  // Hand a connection over once its first bytes are there: its first read then
+  // finds them without another turn of the loop.
+  acceptor.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_DEFER_ACCEPT>(1), ec);
+#endif
+  acceptor.listen(limits.listenQueue, ec);
+  if (ec) return false;
+  acceptor.non_blocking(true, ec);  // connections are taken until none waits
+  if (ec) return false;
+  listening_.emplace_back(std::move(acceptor), io_);
+  return true;
+}
+
+void Service::Run() {
+  work_.emplace(io_.get_executor());
+  ArmSweep();
+  ResumeAccepting();
+  std::lock_guard lock(threadMutex_);
+  for (std::size_t i = 0; i < std::max<std::size_t>(1, limits.eventThreads); ++i) Spawn();
+  supervising_ = true;
+  supervisor_ = std::thread([this] { Supervise(); });
+}
+
+void Service::ResumeAccepting() {
+  asio::post(io_, [this] {
+    for (Listening &listening : listening_) AcceptLoop(listening);
+  });
+}
+
+void Service::AcceptLoop(Listening &listening) {
+  for (int taken = 0;; ++taken) {
+    net::NativeSocket native{};
+    net::PeerAddress peer;
+    {
+      std::lock_guard lock(acceptMutex_);  // Stop closes the socket under it
+      if (acceptClosed_) return;
+      const net::AcceptStatus status = taken < kAcceptBatch ? net::AcceptNow(listening.native, native, peer)
+                                                            : net::AcceptStatus::WouldBlock;
+      if (status == net::AcceptStatus::Retry) continue;
+      if (status != net::AcceptStatus::Accepted) {
+        if (listening.waiting) return;  // another thread waits already
+        listening.waiting = true;
+        const auto resume = [this, &listening](const asio::error_code &ec) {
+          {
+            std::lock_guard relock(acceptMutex_);
+            listening.waiting = false;
+          }
+          if (!ec) AcceptLoop(listening);
+        };
+        if (status == net::AcceptStatus::Exhausted) {
+          // Out of descriptors or memory: breathe, then go on accepting.
+          listening.pause.expires_after(kAcceptPause);
+          listening.pause.async_wait(resume);
+        } else {
+          listening.acceptor.async_wait(tcp::acceptor::wait_read, resume);
+        }
+        return;
+      }
+    }
+    StartConnection(native, peer);
+  }
+}
+
+void Service::StartConnection(net::NativeSocket native, const net::PeerAddress &peer) {
+  auto connection = std::make_shared<Connection>(*this, asio::make_strand(io_), native, ToAddress(peer));
+  switch (Admit(*connection, connection)) {
+    case Admission::Accept:
+      // Runs here and now: the strand is new and this thread runs the loop.
+      asio::dispatch(connection->Executor(), [connection] { connection->Start(); });
+      break;
+    case Admission::Refuse:
+      connection->RefuseNow();
+      break;
+    case Admission::Stopping:
+      break;  // the socket closes with the connection
+  }
+}
+
+void Service::ArmSweep() {
+  std::lock_guard lock(acceptMutex_);
+  if (acceptClosed_) return;
+  sweep_.expires_after(sweepInterval_);
+  sweep_.async_wait([this](const asio::error_code &ec) {
+    if (!ec) Sweep();
+  });
+}
+
+// Closes the connections past their deadline. The deadline each one published is
+// looked at here; the connection itself decides, on its strand, with the latest one.
+void Service::Sweep() {
+  const Clock::rep now = Clock::now().time_since_epoch().count();
+  std::vector<std::shared_ptr<Connection>> late;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto &[connection, entry] : open_) {
+      if (entry.serving || connection->PublishedDeadline() > now) continue;
+      if (auto shared = entry.connection.lock()) late.push_back(std::move(shared));
+    }
+  }
+  for (auto &connection : late) asio::post(connection->Executor(), [connection] { connection->Expire(); });
+  ArmSweep();
+}
+
+Service::Admission Service::Admit(Connection &connection, const std::shared_ptr<Connection> &shared) {
+  std::lock_guard lock(mutex_);
+  if (stopping_) return Admission::Stopping;
+  if (open_.size() >= limits.maxConnections) return Admission::Refuse;
+  std::size_t &fromPeer = perPeer_[connection.Peer()];
+  if (fromPeer >= limits.maxConnectionsPerPeer) {
+    if (fromPeer == 0) perPeer_.erase(connection.Peer());
+    return Admission::Refuse;
+  }
+  ++fromPeer;
+  open_.emplace(&connection, Entry{shared, false});
+  connection.registered = true;
+  return Admission::Accept;
+}
+
+void Service::Leave(Connection &connection) {
+  std::lock_guard lock(mutex_);
+  if (!connection.registered) return;
+  connection.registered = false;
+  open_.erase(&connection);
+  const auto peer = perPeer_.find(connection.Peer());
+  if (peer != perPeer_.end() && --peer->second == 0) perPeer_.erase(peer);
+}
+
+bool Service::BeginServing(Connection &connection) {
+  std::lock_guard lock(mutex_);
+  if (stopping_) return false;
+  const auto entry = open_.find(&connection);
+  if (entry != open_.end()) entry->second.serving = true;
+  return true;
+}
+
+void Service::EndServing(Connection &connection) {
+  std::lock_guard lock(mutex_);
+  const auto entry = open_.find(&connection);
+  if (entry != open_.end()) entry->second.serving = false;
+}
+
+std::size_t Service::Open() const {
+  std::lock_guard lock(mutex_);
+  return open_.size();
+}
+
+std::size_t Service::Threads() const {
+  std::lock_guard lock(threadMutex_);
+  return threads_.size() + (supervisor_.joinable() ? 1 : 0);
+}
+
+void Service::EnterAction() {
+  std::lock_guard lock(threadMutex_);
+  ++busy_;
+  ++actionsStarted_;
+  if (supervisorAsleep_) {
+    supervisorAsleep_ = false;
+    supervisorWake_.notify_one();
+  }
+}
+
+void Service::LeaveAction() {
+  std::lock_guard lock(threadMutex_);
+  --busy_;
+  ++actionsFinished_;
+}
+
+void Service::Spawn() {
+  // Threads that retired are joined here (they no longer need the lock).
+  for (std::thread &ended : finished_) ended.join();
+  finished_.clear();
+  threads_.emplace_front();
+  const auto self = threads_.begin();
+  *self = std::thread([this, self] { ThreadBody(self); });
+}
+
+void Service::ThreadBody(std::list<std::thread>::iterator self) {
+  for (;;) {
+    std::size_t handled = 0;
+    try {
+      handled = io_.run_for(kRetireAfter);
+    } catch (...) {
+      handled = 1;  // a handler failed; the loop goes on
+    }
+    std::lock_guard lock(threadMutex_);
+    const bool outOfWork = io_.stopped();  // only after Stop let the work go
+    const bool spare = handled == 0 && threads_.size() - busy_ > std::max<std::size_t>(1, limits.eventThreads);
+    if (outOfWork || spare) {
+      finished_.push_back(std::move(*self));
+      threads_.erase(self);
+      threadEnded_.notify_all();
+      return;
+    }
+  }
+}
+
+// Looks at the actions every grace period while any run: when every loop thread
+// is inside one and none has finished since the last look, the loop has stalled
+// and gets another thread. Sleeps while no action starts.
+void Service::Supervise() {
+  std::unique_lock lock(threadMutex_);
+  bool stalledBefore = false;
+  std::uint64_t finishedBefore = actionsFinished_;
+  std::uint64_t startedBefore = actionsStarted_;
+  Clock::time_point lastStart = Clock::now();
+  while (supervising_) {
+    if (busy_ == 0 && Clock::now() - lastStart > kSupervisorRest) {
+      supervisorAsleep_ = true;
+      supervisorWake_.wait(lock, [&] { return !supervisorAsleep_ || !supervising_; });
+      supervisorAsleep_ = false;
+      lastStart = Clock::now();
+      continue;
+    }
+    supervisorWake_.wait_for(lock, kStallGrace);
+    if (!supervising_) break;
+    const bool stalled = busy_ >= threads_.size() && actionsFinished_ == finishedBefore;
+    if (stalled && stalledBefore && threads_.size() < limits.maxThreads) {
+      Spawn();
+      ResumeAccepting();  // the stalled thread may have been the one taking connections
+      stalledBefore = false;
+    } else {
+      stalledBefore = stalled;
+    }
+    finishedBefore = actionsFinished_;
+    if (actionsStarted_ != startedBefore) {
+      startedBefore = actionsStarted_;
+      lastStart = Clock::now();
+    }
+  }
+}
+
+void Service::Stop() {
+  {
+    std::lock_guard lock(acceptMutex_);
+    acceptClosed_ = true;
+    for (Listening &listening : listening_) {
+      asio::error_code ec;
+      listening.acceptor.close(ec);  // a wait still armed ends as aborted
+      listening.pause.cancel();
+    }
+    sweep_.cancel();
+  }
+  std::vector<std::shared_ptr<Connection>> reading;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (const auto &[connection, entry] : open_) {
+      if (entry.serving) {
+        // Its action runs on; the answer it writes then fails on the closed socket.
+        // The connection leaves the register before it closes, so the socket is
+        // still its own here.
+        net::ShutdownBoth(connection->Native());
+      } else if (auto shared = entry.connection.lock()) {
+        reading.push_back(std::move(shared));
+      }
+    }
+  }
+  for (auto &connection : reading) asio::post(connection->Executor(), [connection] { connection->Abort(); });
+  reading.clear();
+  work_.reset();  // the loop ends once the last connection is done
+  std::unique_lock lock(threadMutex_);
+  for (;;) {
+    threadEnded_.wait(lock, [&] { return !finished_.empty() || threads_.empty(); });
+    std::vector<std::thread> ended;
+    ended.swap(finished_);
+    const bool last = threads_.empty();
+    lock.unlock();
+    for (std::thread &thread : ended) thread.join();
+    lock.lock();
+    if (last && threads_.empty() && finished_.empty()) break;
+  }
+  // The loop is done; the supervisor has nothing left to watch.
+  supervising_ = false;
+  supervisorWake_.notify_all();
+  lock.unlock();
+  if (supervisor_.joinable()) supervisor_.join();
+}
+
+bool Ipv6Supported(asio::io_context &io) {
+  tcp::socket probe(io);
+  asio::error_code ec;
+  probe.open(tcp::v6(), ec);
+  return !ec;
+}
+
+std::optional<tcp::acceptor> OpenAndBind(asio::io_context &io, Binding &binding) {
+  const bool v6 = binding.ipVersion == 6;
+  asio::error_code ec;
+  asio::ip::address address = v6 ? asio::ip::address(asio::ip::address_v6::any())
+                                 : asio::ip::address(asio::ip::address_v4::any());
+  if (!binding.address.empty()) {
+    address = asio::ip::make_address(binding.address, ec);
+    if (ec || address.is_v6() != v6) return std::nullopt;
+  }
+  tcp::acceptor acceptor(io);
+  acceptor.open(v6 ? tcp::v6() : tcp::v4(), ec);
+  if (ec) return std::nullopt;
+  // Lets a restart rebind while old connections sit in TIME_WAIT; on Linux a
+  // second listener on a port being listened on still fails.
+  acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (v6) acceptor.set_option(asio::ip::v6_only(true), ec);
+  acceptor.bind(tcp::endpoint(address, binding.port), ec);
+  if (ec) return std::nullopt;
+  const tcp::endpoint bound = acceptor.local_endpoint(ec);
+  if (!ec) binding.port = bound.port();
+  return acceptor;
 }
 
 }  // namespace
 
-// Connection threads accept for themselves: each idle thread waits in accept() on
-// one listening socket, serves the connection it gets on its own, then goes back to
-// accepting (or ends when enough others wait). The last idle thread of a socket
-// starts another before serving, so a connection never waits for a thread.
 struct HttpListener::Impl {
   HandlerPool *pool;
   Limits limits;
 
   std::mutex control;  // one Start or Stop at a time
   mutable std::mutex mutex;
-  std::condition_variable threadsEnded;
   bool active = false;
-  bool stopping = false;
   std::uint16_t defaultPort = 80;
   std::vector<Binding> bindings;
-  std::vector<UniqueFd> listenSockets;
-  std::vector<std::size_t> idle;         // threads waiting in accept, per listening socket
-  std::unordered_set<int> connections;   // open connection sockets
-  std::size_t connectionThreads = 0;     // connections being served
-  std::size_t threads = 0;               // connection threads alive
+  std::unique_ptr<Service> service;  // while active
 
   void Start();
   void Stop();
-  // Under `mutex`: starts a thread that accepts on listening socket `index`.
-  void SpawnAcceptor(std::size_t index);
-  void ConnectionThread(std::size_t index, int listenSocket);
-  void ServeConnection(int fd);
-
-  struct ThreadArgs {
-    Impl *impl;
-    std::size_t index;
-    int socket;
-  };
 };
-
-namespace {
-
-bool Ipv6Supported() {
-  return UniqueFd(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)).valid();
-}
-
-UniqueFd OpenAndBind(Binding &binding) {
-  const int family = binding.ipVersion == 6 ? AF_INET6 : AF_INET;
-  UniqueFd socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!socket.valid()) return socket;
-  const int fd = socket.get();
-  // Lets a restart rebind while old connections sit in TIME_WAIT; on Linux a
-  // second listener on a port being listened on still fails.
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  int rc;
-  if (family == AF_INET6) {
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    sockaddr_in6 addr{};
-    addr.sin6_family = AF_INET6;
-    addr.sin6_port = htons(binding.port);
-    addr.sin6_addr = in6addr_any;
-    if (!binding.address.empty() && inet_pton(AF_INET6, binding.address.c_str(), &addr.sin6_addr) != 1) {
-      return UniqueFd();
-    }
-    rc = ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-  } else {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(binding.port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!binding.address.empty() && inet_pton(AF_INET, binding.address.c_str(), &addr.sin_addr) != 1) {
-      return UniqueFd();
-    }
-    rc = ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-  }
-  if (rc != 0) return UniqueFd();
-  sockaddr_storage bound{};
-  socklen_t length = sizeof bound;
-  if (::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length) == 0) {
-    binding.port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
-                                            : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
-  }
-  return socket;
-}
-
-}  // namespace
-
-void HttpListener::Impl::SpawnAcceptor(std::size_t index) {
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return;
-  pthread_attr_setstacksize(&attr, kSanitizerStack != 0 ? kSanitizerStack : limits.threadStack);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  auto args = std::make_unique<ThreadArgs>(ThreadArgs{this, index, listenSockets[index].get()});
-  pthread_t thread;
-  const int rc = pthread_create(
-      &thread, &attr,
-      [](void *p) -> void * {
-        std::unique_ptr<ThreadArgs> a(static_cast<ThreadArgs *>(p));
-        a->impl->ConnectionThread(a->index, a->socket);
-        return nullptr;
-      },
-      args.get());
-  pthread_attr_destroy(&attr);
-  if (rc != 0) return;  // the threads already there go on accepting
-  (void)args.release();
-  ++threads;
-  ++idle[index];
-}
 
 void HttpListener::Impl::Start() {
   std::lock_guard guard(control);
   std::vector<Binding> wanted;
+  std::unique_ptr<Service> fresh;
   {
     std::lock_guard lock(mutex);
     if (active) return;
+    fresh = std::make_unique<Service>(limits, *pool);
     if (bindings.empty()) {
       bindings.push_back(Binding{4, "", defaultPort});
-      if (Ipv6Supported()) bindings.push_back(Binding{6, "", defaultPort});
+      if (Ipv6Supported(fresh->Io())) bindings.push_back(Binding{6, "", defaultPort});
     }
     wanted = bindings;
   }
-  std::vector<UniqueFd> sockets;  // all closed again if one binding fails
   for (std::size_t i = 0; i < wanted.size(); ++i) {
     // When the system chose the first port, the other bindings follow it.
     if (i > 0 && wanted[i].port == 0 && wanted[0].port != 0) wanted[i].port = wanted[0].port;
-    UniqueFd socket = OpenAndBind(wanted[i]);
-    const int fd = socket.get();
-    if (fd >= 0) {
-      SetTimeout(fd, SO_RCVTIMEO, limits.idleTimeout);  // accepted sockets inherit it
-      // Hand a connection to a thread once its first bytes are there, so that the
-      // thread does not wake up only to wait again in recv.
-      const int deferSeconds = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
-    }
-    if (fd < 0 || ::listen(fd, limits.listenQueue) != 0) throw Error(kBindFailure);
-    sockets.push_back(std::move(socket));
+    std::optional<tcp::acceptor> acceptor = OpenAndBind(fresh->Io(), wanted[i]);
+    // On failure `fresh` closes the sockets opened so far.
+    if (!acceptor || !fresh->Listen(std::move(*acceptor))) throw Error(kBindFailure);
   }
+  fresh->Run();
   std::lock_guard lock(mutex);
   bindings = wanted;
-  stopping = false;
-  listenSockets = std::move(sockets);
-  idle.assign(listenSockets.size(), 0);
-  for (std::size_t i = 0; i < listenSockets.size(); ++i) SpawnAcceptor(i);
+  service = std::move(fresh);
   active = true;
 }
 
 void HttpListener::Impl::Stop() {
   std::lock_guard guard(control);
-  std::vector<UniqueFd> sockets;
+  Service *running;
   {
-    std::unique_lock lock(mutex);
+    std::lock_guard lock(mutex);
     if (!active) return;
     active = false;
-    stopping = true;
-    for (const UniqueFd &socket : listenSockets) ::shutdown(socket.get(), SHUT_RDWR);  // wakes the threads in accept
-    for (int fd : connections) ::shutdown(fd, SHUT_RDWR);
-    // A handler still running finishes first; its write then fails on the closed socket.
-    threadsEnded.wait(lock, [&] { return threads == 0; });
-    sockets = std::move(listenSockets);
-    listenSockets.clear();
-    idle.clear();
+    running = service.get();
   }
-  // `sockets` closes the listening sockets here: no thread uses them any more.
-}
-
-void HttpListener::Impl::ConnectionThread(std::size_t index, int listenSocket) {
-  for (bool leave = false; !leave;) {
-    UniqueFd connection(::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC));
-    const int acceptError = errno;
-    const int fd = connection.get();
-    enum { Serve, Refuse, Retry, Breathe, End } next;
-    {
-      std::lock_guard lock(mutex);
-      --idle[index];
-      if (stopping) next = End;
-      else if (fd < 0) next = (acceptError == EINTR || acceptError == ECONNABORTED) ? Retry : Breathe;
-      else if (connectionThreads >= limits.maxConnections) next = Refuse;
-      else next = Serve;
-      if (next == Serve) {
-        if (idle[index] == 0) SpawnAcceptor(index);  // someone must go on accepting
-        connections.insert(fd);
-        ++connectionThreads;
-      } else if (next != End) {
-        ++idle[index];
-      }
-    }
-    switch (next) {
-      case End:
-        leave = true;
-        continue;
-      case Retry:
-        continue;
-      case Breathe:
-        ::usleep(10000);  // out of descriptors or memory: breathe, then go on
-        continue;
-      case Refuse:
-        WriteStatusOnly(fd, 503);
-        continue;
-      case Serve:
-        break;
-    }
-    ServeConnection(fd);
-    {
-      std::lock_guard lock(mutex);
-      connections.erase(fd);  // Stop no longer touches it, so it is closed outside the lock
-      --connectionThreads;
-      leave = stopping || idle[index] >= kMaxIdleThreads;
-      if (!leave) ++idle[index];
-    }
-    connection.reset();
+  running->Stop();
+  std::unique_ptr<Service> ended;
+  {
+    std::lock_guard lock(mutex);
+    ended = std::move(service);
   }
-  std::lock_guard lock(mutex);
-  --threads;
-  threadsEnded.notify_all();  // under the lock: Stop may destroy the listener once it sees zero
-}
-
-void HttpListener::Impl::ServeConnection(int fd) {
-  // The idle limit is the receive timeout, inherited from the listening socket.
-  SocketSink sink(fd);
-  RequestReader reader(limits);
-  ResponseRecord response;
-  std::string data;
-  bool peerClosed = false;
-  bool linger = false;
-  char buffer[kReadChunk];
-  const auto receive = [&](int flags) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, flags);
-    if (n > 0) data.append(buffer, static_cast<std::size_t>(n));
-    if (n == 0) peerClosed = true;
-    return n;
-  };
-  try {
-    for (bool done = false; !done;) {
-      ReadOutcome outcome = reader.Next(data, peerClosed);
-      if (std::holds_alternative<NeedMore>(outcome)) {
-        const ssize_t n = receive(0);
-        if (n < 0 && errno != EINTR) break;  // idle limit, reset, or Stop
-      } else if (std::holds_alternative<Closed>(outcome)) {
-        break;
-      } else if (auto *interim = std::get_if<SendInterim>(&outcome)) {
-        sink.Write(interim->bytes, false);
-        reader.InterimSent();
-      } else if (std::holds_alternative<Probe>(outcome)) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(limits.bodyProbe.count())) > 0) receive(MSG_DONTWAIT);
-        reader.ProbeDone();
-      } else if (auto *refused = std::get_if<Refused>(&outcome)) {
-        response.SetStatus(refused->status);
-        response.content = refused->content;
-        if (!refused->authenticate.empty()) response.authenticate.push_back(refused->authenticate);
-        WriteContent(response, reader.Kind(), sink, std::time(nullptr));
-        linger = true;
-        done = true;
-      } else if (auto *delivered = std::get_if<Delivered>(&outcome)) {
-        const MethodKind kind = delivered->request.kind;
-        try {
-          ServeRequest(delivered->request, response, sink, *pool);
-        } catch (const ConnectionError &) {
-          throw;
-        } catch (...) {
-          response.SetStatus(500);
-          response.content = ErrorText(std::current_exception());
-        }
-        if (!response.headerWritten) WriteHeader(response, sink, std::time(nullptr));
-        if (!response.content.empty()) WriteContent(response, kind, sink, std::time(nullptr));
-        done = true;
-      }
-    }
-    sink.Flush();
-  } catch (const ConnectionError &) {
-    // The peer is gone: nothing more is written.
-  } catch (...) {
-    // Nothing escapes a connection thread.
-  }
-  if (linger) LingeringClose(fd);
+  // `ended` goes here: no thread of it is left.
 }
 
 HttpListener::HttpListener(HandlerPool *pool, Limits limits) : impl_(std::make_unique<Impl>()) {
@@ -422,7 +921,12 @@ void HttpListener::ClearBindings() {
 
 std::size_t HttpListener::OpenConnections() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->connectionThreads;
+  return impl_->service ? impl_->service->Open() : 0;
+}
+
+std::size_t HttpListener::Threads() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->service ? impl_->service->Threads() : 0;
 }
 
 }  // namespace tav::http

@@ -1,5 +1,7 @@
-// The HTTP listener: IPv4 and IPv6 sockets on one port, a thread per binding that
-// accepts, a thread per connection that serves exactly one request.
+// The HTTP listener: IPv4 and IPv6 sockets on one port. An event loop accepts the
+// connections and reads their requests, so a connection that waits costs no
+// thread; a complete request runs its action on a thread of its own, and each
+// connection serves exactly one request.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +32,8 @@ class HttpListener {
 
   // Starts listening (nothing when active); throws tav::Error
   // "Could not bind socket. Address and port are already in use." and stays inactive.
-  // Stops (nothing when inactive): returns when every connection thread has ended.
+  // Stops (nothing when inactive): closes every connection, waits for the actions
+  // in flight, and returns when no thread of the listener is left.
   void SetActive(bool active);
   bool Active() const;
 
@@ -39,8 +42,10 @@ class HttpListener {
   std::vector<Binding> Bindings() const;
   void ClearBindings();
 
-  // Connections being served now.
+  // Connections open now (being read, served or answered).
   std::size_t OpenConnections() const;
+  // Threads of the listener alive now (event loop and actions).
+  std::size_t Threads() const;
 
  private:
   struct Impl;

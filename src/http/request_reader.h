@@ -42,6 +42,8 @@ class RequestReader {
   void ProbeDone() { probeDone_ = true; }
   // The method kind once the request line is read (for writing a refusal).
   MethodKind Kind() const { return record_.kind; }
+  // Offset of the first body byte once the head is read; 0 before.
+  std::size_t HeaderEnd() const { return headerEnd_; }
 
  private:
   enum class Phase { RequestLine, Headers, Decide, FixedBody, ChunkSize, ChunkData, ChunkEnd, Trailers, Finish };

@@ -152,6 +152,10 @@ std::u16string FormatDateTime(std::u16string_view pattern, const LocalTime &t) {
 }
 
 std::string Rfc1123(std::time_t t) {
+  // Every response carries one: the text of the last second asked for is kept.
+  thread_local std::time_t lastTime = -1;
+  thread_local std::string lastText;
+  if (t == lastTime) return lastText;
   static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -160,7 +164,9 @@ std::string Rfc1123(std::time_t t) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday], tm.tm_mday,
                 kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buffer;
+  lastTime = t;
+  lastText = buffer;
+  return lastText;
 }
 
 }  // namespace tav
