@@ -162,7 +162,7 @@ void TFormPrincipal::FormCreate() {
     messaging::TWhatsApp::Configure(mGateway);
     CarregaDll();
     sVersaoSistema = sVersaoSistema.substr(0, 4) + bizlib::Versao();
-    FServer = std::make_unique<http::HttpListener>();
+    FServer = std::make_unique<http::HttpListener>(nullptr, mLimites);
   });
 }
 
@@ -190,6 +190,11 @@ void TFormPrincipal::CarregaParametros() {
     mGateway.endpoint = text::ToUtf8(value(u"WHATSAPP", u"ENDERECO", u""));
     mGateway.token = text::ToUtf8(value(u"WHATSAPP", u"TOKEN", u""));
     mGateway.caBundle = text::ToUtf8(value(u"WHATSAPP", u"CERTIFICADOS", u""));
+    std::u16string problems;
+    mLimites = http::LimitsFromSettings(
+        [&](std::u16string_view key) { return ini ? ini->Get(u"SERVIDOR", key, u"") : std::u16string(); }, &problems);
+    // Read last, so that a bad limit loses nothing else; that limit keeps its default.
+    if (!problems.empty()) throw Error(u"Valor inválido em [SERVIDOR], mantido o padrão: " + problems);
   });
 }
 

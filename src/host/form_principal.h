@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "http/limits.h"
 #include "messaging/whatsapp.h"
 
 class QCheckBox;
@@ -45,6 +46,7 @@ class TFormPrincipal : public QWidget {
   bool bIniciarAuto = false;
   std::u16string sVersaoSistema;
   messaging::GatewaySettings mGateway;
+  http::Limits mLimites;  // the listener's limits, with the [SERVIDOR] settings
 
   // Controls, in declaration order.
   QPushButton *btnIniciar, *btnParar;

@@ -9,6 +9,7 @@
 #include "http/module/web_module.h"
 #include "platform/fileversion.h"
 #include "platform/https.h"
+#include "platform/sockets.h"
 
 // File version 2.0.6.0, product version 1.2.0.0.
 TAV_VERSION_NOTE(2, 0, 6, 0, 1, 2, 0, 0);
@@ -16,6 +17,7 @@ TAV_VERSION_NOTE(2, 0, 6, 0, 1, 2, 0, 0);
 int main(int argc, char **argv) {
   std::setlocale(LC_ALL, "");
   tav::https::GlobalInit();  // before any thread starts
+  tav::net::RaiseOpenFileLimit();  // every open connection holds a descriptor
 
   // SIGINT and SIGTERM end the event loop like Exit does, so the listener stops
   // cleanly. Blocked here, before any thread exists, and taken by one watcher.

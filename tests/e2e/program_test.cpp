@@ -93,9 +93,10 @@ class ProgramTest : public ::testing::Test {
     program_.reset();
     fs::remove_all(dir_);
   }
-  void Start(bool withLibrary, const std::string &extraIni = "") {
+  // `serverIni`: more lines of [SERVIDOR]; `extraIni`: more sections.
+  void Start(bool withLibrary, const std::string &extraIni = "", const std::string &serverIni = "") {
     std::ofstream(dir_ / "TavWebService.ini")
-        << "[SERVIDOR]\r\nPORTA=" << port_ << "\r\n[DLL]\r\nUSUARIO=demo\r\nSENHA=demo123\r\n[GERAIS]\r\nINICIARAUTO=S\r\n"
+        << "[SERVIDOR]\r\nPORTA=" << port_ << "\r\n" << serverIni << "[DLL]\r\nUSUARIO=demo\r\nSENHA=demo123\r\n[GERAIS]\r\nINICIARAUTO=S\r\n"
         << extraIni;
     std::ofstream(dir_ / "DozUzedoda.ini") << "[LOG]\r\nAtivo=NAO\r\n[BANCO]\r\nARQUIVO=teste.db\r\n";
     if (withLibrary) fs::copy_file(TAV_STANDIN, dir_ / "DozUzedoda.so");
@@ -183,4 +184,29 @@ TEST_F(ProgramTest, WhatsAppThroughALocalGateway) {
 
   gateway.SetPlan(R"({"/conta/api/v1/status":{"status":500}})");
   EXPECT_EQ(StatusLine(Post("/WsTavoric", "{\"a\":\"ENVIARWHATSAPP\",\"f\":\"1\",\"m\":\"x\"}")), "HTTP/1.1 400 Bad Request");
+}
+
+TEST_F(ProgramTest, ConnectionLimitsFromTheIni) {
+  Start(true, "", "TEMPOREQUISICAO=1\r\nMAXCONEXOESPORCLIENTE=2\r\n");
+  // A client that sends a byte every 200 ms is never idle, but is closed at the 1 s deadline.
+  tav::testing::RawClient trickle(port_);
+  const std::string request = "POST /WsTavoric HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\n{}";
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t sent = 0; !trickle.closedByPeer() && sent < request.size(); ++sent) {
+    trickle.Send(request.substr(sent, 1));
+    EXPECT_EQ(trickle.ReadSome(std::chrono::milliseconds(200)), "");
+  }
+  EXPECT_TRUE(trickle.closedByPeer());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+  // Two connections per address: a third from the same address is refused, others are served.
+  tav::testing::RawClient first(port_, false, "127.0.0.1"), second(port_, false, "127.0.0.1");
+  first.Send("POST /WsTavoric HTTP/1.1\r\n");
+  second.Send("POST /WsTavoric HTTP/1.1\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(StatusLine(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n", "127.0.0.1")),
+            "HTTP/1.1 503 Service Unavailable");
+  EXPECT_EQ(StatusLine(Exchange(port_, "POST /WsTavoric HTTP/1.0\r\nContent-Length: 15\r\n\r\n{\"ACAO\":\"PING\"}",
+                                "127.0.0.9")),
+            "HTTP/1.1 200 OK");
 }

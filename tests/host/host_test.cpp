@@ -1,6 +1,8 @@
 // The controller: configuration, start-up, commands and their log lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -76,6 +78,25 @@ TEST(Configuration, GatewaySettings) {
   EXPECT_EQ(settings.endpoint, "https://gw.example/conta");
   EXPECT_EQ(settings.token, "abc");
   EXPECT_EQ(settings.caBundle, "/etc/ca.pem");
+}
+
+TEST(Configuration, ServerLimits) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\nPORTA=0\nMAXCONEXOESPORCLIENTE=7\nTEMPOOCIOSO=x\n[DLL]\nUSUARIO=ana\n");
+  tav::log::ExecutionLog::Global().SetActive(true);
+  Take();
+  TFormPrincipal form;
+  EXPECT_EQ(form.mLimites.maxConnectionsPerPeer, 7u);
+  EXPECT_EQ(form.mLimites.idleTimeout, tav::http::Limits{}.idleTimeout);  // the bad value keeps its default
+  EXPECT_EQ(form.mPorta, u"0");                                           // and nothing else is lost
+  EXPECT_EQ(form.mUsuarioDll, u"ana");
+  const Lines lines = Take();
+  const auto reported = std::find_if(lines.begin(), lines.end(), [](const std::u16string &line) {
+    return line.find(u"  Rotina.......: CarregaParametros()\r\n  Bloco........: 0\r\n  Falha........: Valor inválido em "
+                     u"[SERVIDOR], mantido o padrão: TEMPOOCIOSO='x'\r\n") != std::u16string::npos;
+  });
+  EXPECT_NE(reported, lines.end());
+  form.SetLogAtivo(false);
 }
 
 TEST(Controller, VersionAndLabels) {

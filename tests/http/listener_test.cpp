@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -249,4 +251,198 @@ TEST_F(Server, Limits) {
   for (int i = 0; i < 100 && listener_->OpenConnections() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(WithoutDate(Exchange(port_, "GET / HTTP/1.0\r\n\r\n")),
             "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+}
+
+namespace {
+
+std::size_t ProcessThreads() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoul(line.substr(8));
+  }
+  return 0;
+}
+
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST_F(Server, OnePeerGetsItsShareOthersAreServed) {
+  Handle([](WebRequest &, WebResponse &rs) { rs.SetContent(u"ok"); });
+  Start();  // 64 connections per peer address
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 64; ++i) {
+    held.push_back(std::make_unique<RawClient>(port_, false, "127.0.0.1"));
+    held.back()->Send("POST /WsTavoric HTTP/1.1\r\n");
+  }
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 64; }));
+  EXPECT_EQ(WithoutDate(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n", "127.0.0.1")),
+            "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n", "127.0.0.2").substr(0, 15), "HTTP/1.1 200 OK");
+  // A connection that ends gives its place back.
+  held.pop_back();
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 63; }));
+  EXPECT_EQ(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n", "127.0.0.1").substr(0, 15), "HTTP/1.1 200 OK");
+}
+
+TEST_F(Server, TheWholeRequestMustArriveInTime) {
+  Handle([](WebRequest &rq, WebResponse &rs) { rs.SetContent(rq.ReadString(-1)); });
+  Limits limits;
+  limits.requestTimeout = std::chrono::milliseconds(600);
+  limits.minBodyRate = 1000;  // each 1000 body bytes buy one more second
+  Start(limits);
+  // A client that trickles one byte at a time is never idle, but is cut at the deadline.
+  {
+    RawClient trickle(port_);
+    const std::string request = "POST /WsTavoric HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nx";
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    while (!trickle.closedByPeer() && sent < request.size()) {
+      trickle.Send(request.substr(sent++, 1));
+      EXPECT_EQ(trickle.ReadSome(std::chrono::milliseconds(100)), "");
+    }
+    EXPECT_TRUE(trickle.closedByPeer());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(500));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+  }
+  // A body that keeps coming at more than the minimum rate may take longer.
+  {
+    RawClient upload(port_);
+    upload.Send("POST /WsTavoric HTTP/1.1\r\nHost: a\r\nContent-Length: 3000\r\n\r\n");
+    for (int i = 0; i < 10; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      upload.Send(std::string(300, 'b'));
+    }
+    const std::string response = upload.ReadAll();
+    EXPECT_EQ(response.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(response.substr(response.find("\r\n\r\n") + 4), std::string(3000, 'b'));
+  }
+}
+
+TEST_F(Server, IdleConnectionsCostNoThreadAndBlockNoOne) {
+  std::atomic<int> runs{0};
+  Handle([&](WebRequest &, WebResponse &rs) {
+    ++runs;
+    rs.SetContent(std::u16string(3 << 20, u'z'));  // larger than the socket buffers: written in turns
+  });
+  Start();
+  std::vector<std::unique_ptr<RawClient>> idle;
+  const std::string sources[] = {"127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7"};
+  for (int i = 0; i < 300; ++i) {  // 60 from each address, within the share of each
+    idle.push_back(std::make_unique<RawClient>(port_, false, sources[i % 5].c_str()));
+    idle.back()->Send("POST /WsTavoric HTTP/1.1\r\nHost: a\r\nContent-Le");
+  }
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 300; }));
+  EXPECT_LE(listener_->Threads(), 2u);  // the loop and its supervisor
+  const auto start = std::chrono::steady_clock::now();
+  const std::string response = Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(response.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(response.size() - response.find("\r\n\r\n") - 4, std::size_t{3} << 20);
+  EXPECT_EQ(runs.load(), 1);
+}
+
+TEST_F(Server, StopClosesEveryConnectionAndLeavesNoThread) {
+  const std::size_t threadsBefore = ProcessThreads();
+  std::promise<void> entered;
+  std::atomic<bool> finished{false};
+  Handle([&](WebRequest &, WebResponse &rs) {
+    entered.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    finished = true;
+    rs.SetContent(u"late");
+  });
+  Start();
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 20; ++i) {
+    idle.push_back(std::make_unique<RawClient>(port_));
+    idle.back()->Send("GET /WsTav");
+  }
+  RawClient inFlight(port_);
+  inFlight.Send("GET /WsTavoric HTTP/1.0\r\n\r\n");
+  entered.get_future().wait();
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 21; }));
+
+  listener_->SetActive(false);
+  EXPECT_TRUE(finished.load());  // the action in flight ran to its end
+  EXPECT_EQ(listener_->OpenConnections(), 0u);
+  EXPECT_EQ(listener_->Threads(), 0u);
+  EXPECT_EQ(ProcessThreads(), threadsBefore);
+  EXPECT_EQ(inFlight.ReadAll(std::chrono::seconds(2)), "");  // its answer could not be written
+  EXPECT_TRUE(inFlight.closedByPeer());
+  for (auto &client : idle) {
+    EXPECT_EQ(client->ReadAll(std::chrono::seconds(2)), "");
+    EXPECT_TRUE(client->closedByPeer());
+  }
+
+  Handle([](WebRequest &, WebResponse &rs) { rs.SetContent(u"again"); });
+  listener_->ClearBindings();
+  listener_->SetActive(true);
+  port_ = listener_->Bindings().at(0).port;
+  const std::string again = Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(again.substr(again.find("\r\n\r\n") + 4), "again");
+}
+
+TEST_F(Server, ALongActionDoesNotHoldUpTheOthers) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  Handle([&](WebRequest &rq, WebResponse &rs) {
+    if (rq.QueryField(u"slow") == u"1") released.wait();
+    rs.SetContent(u"done");
+  });
+  Start();
+  RawClient slow(port_);
+  slow.Send("GET /WsTavoric?slow=1 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 1; }));
+  for (int i = 0; i < 5; ++i) {
+    const std::string quick = Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(quick.substr(quick.find("\r\n\r\n") + 4), "done");
+  }
+  release.set_value();
+  const std::string late = slow.ReadAll();
+  EXPECT_EQ(late.substr(late.find("\r\n\r\n") + 4), "done");
+}
+
+TEST(LimitsSettings, ValuesFromTheIniSection) {
+  struct Row {
+    const char *name;
+    std::map<std::u16string, std::u16string> values;
+    std::u16string problems;
+  };
+  const Row rows[] = {
+      {"nothing set", {}, u""},
+      {"every key",
+       {{u"MAXCONEXOES", u"20000"}, {u"MAXCONEXOESPORCLIENTE", u"8"}, {u"TEMPOOCIOSO", u"5"},
+        {u"TEMPOREQUISICAO", u"$10"}, {u"TAXAMINIMACORPO", u"0"}},
+       u""},
+      {"bad values keep the default",
+       {{u"MAXCONEXOES", u"0"}, {u"TEMPOOCIOSO", u"abc"}, {u"TEMPOREQUISICAO", u"-1"}, {u"MAXCONEXOESPORCLIENTE", u"  "}},
+       u"MAXCONEXOES='0', TEMPOOCIOSO='abc', TEMPOREQUISICAO='-1'"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::u16string problems;
+    const Limits limits = LimitsFromSettings(
+        [&](std::u16string_view key) {
+          const auto found = row.values.find(std::u16string(key));
+          return found == row.values.end() ? std::u16string() : found->second;
+        },
+        &problems);
+    EXPECT_EQ(problems, row.problems);
+    const bool set = std::string(row.name) == "every key";
+    EXPECT_EQ(limits.maxConnections, set ? 20000u : Limits{}.maxConnections);
+    EXPECT_EQ(limits.maxConnectionsPerPeer, set ? 8u : Limits{}.maxConnectionsPerPeer);
+    EXPECT_EQ(limits.idleTimeout, set ? std::chrono::seconds(5) : Limits{}.idleTimeout);
+    EXPECT_EQ(limits.requestTimeout, set ? std::chrono::seconds(16) : Limits{}.requestTimeout);
+    EXPECT_EQ(limits.minBodyRate, set ? 0u : Limits{}.minBodyRate);
+  }
 }

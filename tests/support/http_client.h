@@ -15,8 +15,15 @@ namespace tav::testing {
 
 class RawClient {
  public:
-  explicit RawClient(std::uint16_t port, bool v6 = false) {
+  // `source`: the local IPv4 address to connect from (any of 127.0.0.0/8 works on loopback).
+  explicit RawClient(std::uint16_t port, bool v6 = false, const char *source = nullptr) {
     fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (source != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, source, &local.sin_addr);
+      if (::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) return;
+    }
     if (v6) {
       sockaddr_in6 a{};
       a.sin6_family = AF_INET6;
@@ -84,8 +91,8 @@ class RawClient {
   bool closed_ = false;
 };
 
-inline std::string Exchange(std::uint16_t port, const std::string &request) {
-  RawClient client(port);
+inline std::string Exchange(std::uint16_t port, const std::string &request, const char *source = nullptr) {
+  RawClient client(port, false, source);
   client.Send(request);
   return client.ReadAll();
 }
