@@ -6,57 +6,10 @@
 #   DURATION  seconds per wrk run (default 10)
 #   ROUNDS    rounds of service then nginx (default 3)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/setup
-cmake --preset default >/dev/null
-cmake --build build --target http_bench_server >/dev/null
-
+source "$(dirname "$0")/servers.sh"
 duration=${DURATION:-10}
 rounds=${ROUNDS:-3}
-work=$(mktemp -d)
-server_pid=""
-nginx_pid=""
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-
-# The service.
-build/http_bench_server 0 > "$work/port" &
-server_pid=$!
-for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
-service_port=$(head -n1 "$work/port")
-
-# nginx: one worker, the same small body.
-nginx_port=$(free_port)
-mkdir -p "$work/nginx"
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    location / { default_type application/json; return 200 '{"ok":true}'; }
-  }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
-nginx_pid=$!
-sleep 0.5
+start_servers
 
 run_wrk() {
   wrk -t2 -c64 -d"${duration}s" --latency -H "Connection: close" "http://127.0.0.1:$1/WsTavoric" > "$work/wrk_$2.txt"
@@ -79,7 +32,7 @@ done
 python3 -c "import statistics, sys; r = sorted(map(float, sys.argv[1:])); print(f'ratio service/nginx: median {statistics.median(r):.2f} (rounds: {\", \".join(f\"{x:.2f}\" for x in r)}; goal >= 1.00)')" "${ratios[@]}"
 
 # Resident memory with 1000 idle connections (each has sent part of a request line).
-python3 - "$service_port" "$server_pid" <<'PY'
+python3 - "$service_port" "$service_pid" <<'PY'
 import socket, sys, time
 port, pid = int(sys.argv[1]), sys.argv[2]
 def rss():

@@ -9,61 +9,14 @@
 #   PEERS     peer addresses they come from (default 200)
 #   TRICKLE   0 skips the trickling client (it takes about a minute)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/setup
-cmake --preset default >/dev/null
-cmake --build build --target http_bench_server >/dev/null
-
+source "$(dirname "$0")/servers.sh"
 idle=${IDLE:-10000}
 peers=${PEERS:-200}
 trickle=${TRICKLE:-1}
 ulimit -n "$(ulimit -Hn)"
-work=$(mktemp -d)
-server_pid=""
-nginx_pid=""
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_servers 32768
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-
-build/http_bench_server 0 > "$work/port" &
-server_pid=$!
-for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
-service_port=$(head -n1 "$work/port")
-
-nginx_port=$(free_port)
-mkdir -p "$work/nginx"
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-worker_rlimit_nofile 65536;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 32768; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    location / { default_type application/json; return 200 '{"ok":true}'; }
-  }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
-nginx_pid=$!
-sleep 0.5
-nginx_worker=$(pgrep -P "$nginx_pid" | head -n1)
-
-python3 - "$service_port" "$server_pid" "$nginx_port" "$nginx_worker" "$idle" "$peers" "$trickle" <<'PY'
+python3 - "$service_port" "$service_pid" "$nginx_port" "$nginx_worker" "$idle" "$peers" "$trickle" <<'PY'
 import re, resource, socket, subprocess, sys, threading, time
 
 service_port, service_pid, nginx_port, nginx_pid = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
