@@ -1,141 +1,52 @@
 #include "platform/text.h"
 
-#include <unicode/normalizer2.h>
-#include <unicode/ucnv.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/utf16.h>
-#include <unicode/ustring.h>
-
 #include <array>
-#include <stdexcept>
+#include <initializer_list>
+
+#include "platform/text_backend.h"
 
 namespace tav::text {
 namespace {
 
+using backend::ForEachCodePoint;
+
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Windows-1252 bytes 0x80..0x9F; 0 marks the five unassigned bytes.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-int Cp1252Byte(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
-  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
-    if (kCp1252High[i] != 0 && kCp1252High[i] == c) return static_cast<int>(0x80 + i);
-  return -1;
-}
-
-// Walks code points; a lone surrogate comes back as itself (0xD800..0xDFFF).
-template <typename F>
-void ForEachCodePoint(std::u16string_view text, F &&f) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (U16_IS_LEAD(c) && i + 1 < text.size() && U16_IS_TRAIL(text[i + 1])) {
-      c = U16_GET_SUPPLEMENTARY(c, text[i + 1]);
-      ++i;
-    }
-    f(c);
-  }
-}
-
-// Letters that accent folding misses, and punctuation look-alikes.
-char BestFitExtra(char32_t c) {
-  switch (c) {
-    case 0x00DF: return 's';  // ß
-    case 0x00E6: return 'a';  // æ
-    case 0x00C6: return 'A';
-    case 0x00F8: return 'o';  // ø
-    case 0x00D8: return 'O';
-    case 0x0111: return 'd';  // đ
-    case 0x0110: return 'D';
-    case 0x0142: return 'l';  // ł
-    case 0x0141: return 'L';
-    case 0x0131: return 'i';  // ı
-    case 0x0127: return 'h';  // ħ
-    case 0x0126: return 'H';
-    case 0x0167: return 't';  // ŧ
-    case 0x0166: return 'T';
-    case 0x0153: return 'o';  // œ
-    case 0x0152: return 'O';
-    case 0x00F0: return 'd';  // ð
-    case 0x00D0: return 'D';
-    case 0x00FE: return 't';  // þ
-    case 0x00DE: return 'T';
-    case 0x00A0: return ' ';
-    case 0x00AB: case 0x2039: return '<';
-    case 0x00BB: case 0x203A: return '>';
-    case 0x00B4: case 0x2018: case 0x2019: case 0x201A: case 0x2032: return '\'';
-    case 0x201C: case 0x201D: case 0x201E: case 0x2033: return '"';
-    case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2212: return '-';
-    case 0x2022: case 0x00B7: return '.';
-    case 0x02C6: return '^';
-    case 0x02DC: return '~';
-    case 0x00A9: return 'c';
-    case 0x00AE: return 'R';
-    case 0x00A6: return '|';
-    case 0x00B8: return ',';
-    default: return 0;
-  }
-}
-
-char AsciiLookAlike(char32_t c) {
-  if (c < 0x80) return static_cast<char>(c);
-  if (char extra = BestFitExtra(c)) return extra;
-  if (c >= 0xD800 && c <= 0xDFFF) return '?';
-  // Canonical decomposition; keep the character only if what is left after
-  // dropping combining marks is one ASCII character.
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2 *nfd = icu::Normalizer2::getNFDInstance(status);
-  if (U_FAILURE(status)) return '?';
-  icu::UnicodeString decomposed;
-  if (!nfd->getDecomposition(static_cast<UChar32>(c), decomposed)) return '?';
-  char result = 0;
-  for (int32_t i = 0; i < decomposed.length(); ++i) {
-    const char16_t unit = decomposed.charAt(i);
-    if (u_getCombiningClass(unit) != 0 || u_charType(unit) == U_NON_SPACING_MARK) continue;
-    if (unit >= 0x80 || result != 0) return '?';
-    result = static_cast<char>(unit);
-  }
-  return result != 0 ? result : '?';
-}
-
-enum class Kind { Latin1, Ascii, Utf8, Cp1252, Icu };
+enum class Kind { Latin1, Ascii, Utf8, CodePage };
 
 struct CharsetEntry {
   std::string_view canonical;
   Kind kind;
   const char *icuName;
+  unsigned codePage;  // Windows
   std::initializer_list<std::string_view> aliases;
 };
 
 // The registry's names and aliases of the charsets we support, plus "ASCII".
 const std::array<CharsetEntry, 17> &Charsets() {
   static const std::array<CharsetEntry, 17> table = {{
-      {"UTF-8", Kind::Utf8, "UTF-8", {"csUTF8"}},
-      {"US-ASCII", Kind::Ascii, "US-ASCII",
+      {"UTF-8", Kind::Utf8, "UTF-8", 65001, {"csUTF8"}},
+      {"US-ASCII", Kind::Ascii, "US-ASCII", 20127,
        {"iso-ir-6", "ANSI_X3.4-1968", "ANSI_X3.4-1986", "ISO_646.irv:1991", "ISO646-US", "us",
         "IBM367", "cp367", "csASCII", "ASCII"}},
-      {"ISO-8859-1", Kind::Latin1, "ISO-8859-1",
+      {"ISO-8859-1", Kind::Latin1, "ISO-8859-1", 28591,
        {"ISO_8859-1:1987", "iso-ir-100", "ISO_8859-1", "latin1", "l1", "IBM819", "CP819",
         "csISOLatin1"}},
-      {"ISO-8859-2", Kind::Icu, "ISO-8859-2",
+      {"ISO-8859-2", Kind::CodePage, "ISO-8859-2", 28592,
        {"ISO_8859-2:1987", "iso-ir-101", "ISO_8859-2", "latin2", "l2", "csISOLatin2"}},
-      {"ISO-8859-15", Kind::Icu, "ISO-8859-15", {"ISO_8859-15", "Latin-9", "csISO885915"}},
-      {"windows-1250", Kind::Icu, "windows-1250", {"cswindows1250"}},
-      {"windows-1251", Kind::Icu, "windows-1251", {"cswindows1251"}},
-      {"windows-1252", Kind::Cp1252, "windows-1252", {"cswindows1252"}},
-      {"windows-1253", Kind::Icu, "windows-1253", {"cswindows1253"}},
-      {"windows-1254", Kind::Icu, "windows-1254", {"cswindows1254"}},
-      {"UTF-16", Kind::Icu, "UTF-16", {"csUTF16"}},
-      {"UTF-16BE", Kind::Icu, "UTF-16BE", {"csUTF16BE"}},
-      {"UTF-16LE", Kind::Icu, "UTF-16LE", {"csUTF16LE"}},
-      {"UTF-32", Kind::Icu, "UTF-32", {"csUTF32"}},
-      {"IBM850", Kind::Icu, "ibm-850", {"cp850", "850", "csPC850Multilingual"}},
-      {"IBM437", Kind::Icu, "ibm-437", {"cp437", "437", "csPC8CodePage437"}},
-      {"KOI8-R", Kind::Icu, "KOI8-R", {"csKOI8R"}},
+      {"ISO-8859-15", Kind::CodePage, "ISO-8859-15", 28605, {"ISO_8859-15", "Latin-9", "csISO885915"}},
+      {"windows-1250", Kind::CodePage, "windows-1250", 1250, {"cswindows1250"}},
+      {"windows-1251", Kind::CodePage, "windows-1251", 1251, {"cswindows1251"}},
+      {"windows-1252", Kind::CodePage, "windows-1252", 1252, {"cswindows1252"}},
+      {"windows-1253", Kind::CodePage, "windows-1253", 1253, {"cswindows1253"}},
+      {"windows-1254", Kind::CodePage, "windows-1254", 1254, {"cswindows1254"}},
+      {"UTF-16", Kind::CodePage, "UTF-16", 1201, {"csUTF16"}},
+      {"UTF-16BE", Kind::CodePage, "UTF-16BE", 1201, {"csUTF16BE"}},
+      {"UTF-16LE", Kind::CodePage, "UTF-16LE", 1200, {"csUTF16LE"}},
+      {"UTF-32", Kind::CodePage, "UTF-32", 12001, {"csUTF32"}},
+      {"IBM850", Kind::CodePage, "ibm-850", 850, {"cp850", "850", "csPC850Multilingual"}},
+      {"IBM437", Kind::CodePage, "ibm-437", 437, {"cp437", "437", "csPC8CodePage437"}},
+      {"KOI8-R", Kind::CodePage, "KOI8-R", 20866, {"csKOI8R"}},
   }};
   return table;
 }
@@ -148,57 +59,6 @@ const CharsetEntry *FindCharset(std::string_view name) {
       if (EqualsNoCaseAscii(alias, name)) return &entry;
   }
   return nullptr;
-}
-
-struct ConverterCloser {
-  void operator()(UConverter *c) const noexcept { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
-Converter OpenConverter(const char *name) {
-  UErrorCode status = U_ZERO_ERROR;
-  Converter converter(ucnv_open(name, &status));
-  if (U_FAILURE(status)) return nullptr;
-  // "?" for characters the code page lacks (ICU's own default, 0x1A, is a control character).
-  status = U_ZERO_ERROR;
-  ucnv_setSubstChars(converter.get(), "?", 1, &status);
-  return converter;
-}
-
-std::u16string IcuDecode(std::string_view bytes, const char *name) {
-  Converter converter = OpenConverter(name);
-  if (!converter) return FromLatin1(bytes);
-  std::u16string out(bytes.size() * 2 + 4, u'\0');
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                 bytes.data(), static_cast<int32_t>(bytes.size()), &status);
-  if (status == U_BUFFER_OVERFLOW_ERROR) {
-    out.resize(static_cast<std::size_t>(length) + 1);
-    status = U_ZERO_ERROR;
-    length = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                           static_cast<int32_t>(bytes.size()), &status);
-  }
-  if (U_FAILURE(status)) return FromLatin1(bytes);
-  out.resize(static_cast<std::size_t>(length));
-  return out;
-}
-
-std::string IcuEncode(std::u16string_view text, const char *name) {
-  Converter converter = OpenConverter(name);
-  if (!converter) return Encode(text, "");
-  std::string out(text.size() * 4 + 8, '\0');
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), text.data(),
-                                   static_cast<int32_t>(text.size()), &status);
-  if (status == U_BUFFER_OVERFLOW_ERROR) {
-    out.resize(static_cast<std::size_t>(length) + 1);
-    status = U_ZERO_ERROR;
-    length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), text.data(),
-                             static_cast<int32_t>(text.size()), &status);
-  }
-  if (U_FAILURE(status)) return Encode(text, "");
-  out.resize(static_cast<std::size_t>(length));
-  return out;
 }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
@@ -247,8 +107,8 @@ std::u16string FromUtf8(std::string_view bytes) {
       continue;
     }
     if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(U16_LEAD(cp)));
-      out.push_back(static_cast<char16_t>(U16_TRAIL(cp)));
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
@@ -281,40 +141,9 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::string ToAnsi(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t c) {
-    const int b = Cp1252Byte(c);
-    out.push_back(b >= 0 ? static_cast<char>(b) : '?');
-  });
-  return out;
-}
-
-std::u16string FromAnsi(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (unsigned char b : bytes) {
-    if (b >= 0x80 && b <= 0x9F) {
-      const char16_t c = kCp1252High[b - 0x80];
-      out.push_back(c != 0 ? c : static_cast<char16_t>(b));  // unassigned: as Windows does
-    } else {
-      out.push_back(b);
-    }
-  }
-  return out;
-}
-
 std::u16string FromLatin1(std::string_view bytes) {
   std::u16string out(bytes.size(), u'\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) out[i] = static_cast<unsigned char>(bytes[i]);
-  return out;
-}
-
-std::string ToAsciiBestFit(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t c) { out.push_back(AsciiLookAlike(c)); });
   return out;
 }
 
@@ -337,8 +166,10 @@ std::u16string Decode(std::string_view bytes, std::string_view charset) {
       return out;
     }
     case Kind::Latin1: return FromLatin1(bytes);
-    case Kind::Cp1252: return FromAnsi(bytes);
-    case Kind::Icu: return IcuDecode(bytes, entry->icuName);
+    case Kind::CodePage: {
+      auto decoded = backend::DecodeCodePage(bytes, entry->icuName, entry->codePage);
+      return decoded ? std::move(*decoded) : FromLatin1(bytes);
+    }
   }
   return FromLatin1(bytes);
 }
@@ -356,8 +187,10 @@ std::string Encode(std::u16string_view text, std::string_view charset) {
       ForEachCodePoint(text, [&](char32_t c) { out.push_back(c < limit ? static_cast<char>(c) : '?'); });
       return out;
     }
-    case Kind::Cp1252: return ToAnsi(text);
-    case Kind::Icu: return IcuEncode(text, entry->icuName);
+    case Kind::CodePage: {
+      auto encoded = backend::EncodeCodePage(text, entry->icuName, entry->codePage);
+      return encoded ? std::move(*encoded) : Encode(text, "");
+    }
   }
   return {};
 }
@@ -374,13 +207,6 @@ bool EqualsNoCaseAscii(std::u16string_view a, std::u16string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;
-}
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  UErrorCode status = U_ZERO_ERROR;
-  return u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()),
-                          U_FOLD_CASE_DEFAULT, &status) == 0 &&
-         U_SUCCESS(status);
 }
 
 std::string UpperAscii(std::string_view text) {

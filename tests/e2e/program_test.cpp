@@ -30,16 +30,23 @@ std::string ReadFile(const fs::path &p) {
   return s.str();
 }
 
+// A port the program can bind: below the ephemeral range, so that the client
+// sockets of tests running alongside (their local ports come from that range)
+// never take it between this check and the program's bind.
 std::uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  static std::uint16_t next = static_cast<std::uint16_t>(20000 + (::getpid() * 37) % 10000);
+  for (int attempt = 0; attempt < 2000; ++attempt) {
+    const std::uint16_t port = next;
+    next = next >= 31999 ? 20000 : static_cast<std::uint16_t>(next + 1);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    ::close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 // The program in its own working directory; stopped (SIGTERM, then SIGKILL) at the end.
