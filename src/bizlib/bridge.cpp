@@ -142,8 +142,8 @@ void AbreDllLocked(std::u16string_view iDiretorioTavoric, std::u16string_view iU
       RegistraLog(u"Dll já aberta");
       return;
     }
-    s.mArquivoDLL = std::u16string(iDiretorioTavoric) + u"/" + abi::kLibraryFile;
-    s.mArquivoIniTavSrv = std::u16string(iDiretorioTavoric) + u"/" + abi::kIniFile;
+    s.mArquivoDLL = files::Join(iDiretorioTavoric, abi::kLibraryFile);
+    s.mArquivoIniTavSrv = files::Join(iDiretorioTavoric, abi::kIniFile);
     s.mUsuarioTavoric = iUsuario;
     s.mSenhaTavoric = iSenha;
     // The password never reaches the log in clear.

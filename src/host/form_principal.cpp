@@ -155,8 +155,8 @@ void TFormPrincipal::FormCreate() {
   Guarded(*this, u"FormCreate()", [this] {
     sVersaoSistema = RetornaVersao(files::ExecutablePath());
     mDirSistema = files::CurrentDirectory();
-    mNomeArquivoIni = mDirSistema + u"/TavWebService.ini";
-    mNomeArquivoIniDll = mDirSistema + u"/DozUzedoda.ini";
+    mNomeArquivoIni = files::Join(mDirSistema, u"TavWebService.ini");
+    mNomeArquivoIniDll = files::Join(mDirSistema, u"DozUzedoda.ini");
     CarregaParametroDll();
     CarregaParametros();
     messaging::TWhatsApp::Configure(mGateway);

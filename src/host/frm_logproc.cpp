@@ -143,7 +143,7 @@ QString TFrmLogProc::btnSalvarLogClick() {
   DrainEntries();
   std::u16string name;
   try {
-    name = files::RequireCurrentDirectory() + u"/LogExecucao_" + FormatDateTime(u"DD-MM-YYYY_hh_mm_ss", LocalNow()) + u".txt";
+    name = files::Join(files::RequireCurrentDirectory(), u"LogExecucao_" + FormatDateTime(u"DD-MM-YYYY_hh_mm_ss", LocalNow()) + u".txt");
     files::WriteAll(name, text::ToAnsi(LogText()));
   } catch (const std::exception &error) {
     Prompter::Current().ShowError(this, Q(ErrorText(error)));

@@ -1,14 +1,11 @@
 #include "messaging/intake.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "messaging/json_reader.h"
 #include "platform/errors.h"
-#include "platform/fd.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -31,30 +28,28 @@ LastName &Last() {
 }
 
 // Creates the file exclusively: "<base>.txt", else "<base>1.txt", "<base>2.txt", ...
-UniqueFd CreateUnique(const std::u16string &directory, const std::u16string &base, std::string &path) {
-  const std::u16string stem = directory + u"/" + base;
+files::NewFile CreateUnique(const std::u16string &directory, const std::u16string &base) {
+  const std::u16string stem = files::Join(directory, base);
   int counter = 0;
   {
     std::lock_guard lock(Last().mutex);
     if (Last().base == stem) counter = Last().next;
   }
+  std::u16string name;
   for (; counter < kMaxCounter; ++counter) {
-    std::u16string name = stem;
+    name = stem;
     if (counter > 0) name += text::Ascii(std::to_string(counter));
     name += u".txt";
-    path = files::ToNative(name);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
+    if (std::optional<files::NewFile> file = files::CreateNew(name)) {
       std::lock_guard lock(Last().mutex);
       if (Last().base != stem || Last().next <= counter) {
         Last().base = stem;
         Last().next = counter + 1;
       }
-      return UniqueFd(fd);
+      return std::move(*file);
     }
-    if (errno != EEXIST) throw IoError(errno, "Cannot create file \"" + path + "\"");
   }
-  throw IoError(EEXIST, "Cannot create file \"" + path + "\"");
+  throw IoError(EEXIST, "Cannot create file \"" + files::ToNative(name) + "\"");
 }
 
 }  // namespace
@@ -68,14 +63,13 @@ std::int32_t ProcessaRequisicao(std::u16string_view body, const IntakeOptions &o
   const Regional &regional = options.regional != nullptr ? *options.regional : CurrentRegional();
   const std::u16string directory = options.directory.empty() ? files::RequireCurrentDirectory() : options.directory;
   const std::u16string base = FormatDateTime(u"DDMMYYY_hhmmss_", options.clock(), regional);
-  std::string path;
-  UniqueFd file = CreateUnique(directory, base, path);
+  files::NewFile file = CreateUnique(directory, base);
 
   std::u16string content = u"Informação recebida em ";
   content += FormatDateTime(u"DD/MM/YYY_hh:nn:ss", options.clock(), regional);
   content += u"\r\n";
   content += body;
-  files::WriteAndClose(file, text::ToAnsi(content), path);
+  file.WriteAndClose(text::ToAnsi(content));
   return 200;
 }
 

@@ -95,14 +95,10 @@ std::optional<std::string> ReadAll(std::u16string_view path) {
   return data;
 }
 
-void WriteAll(std::u16string_view path, std::string_view bytes) {
-  const std::string native = ToNative(path);
-  UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.get() < 0) throw IoError(errno, "Cannot create file \"" + native + "\"");
-  WriteAndClose(fd, bytes, native);
-}
+namespace {
 
-void WriteAndClose(UniqueFd &file, std::string_view bytes, const std::string &nativePath) {
+// Writes every byte to an open descriptor and closes it; throws naming the file.
+void WriteAndCloseFd(UniqueFd &file, std::string_view bytes, const std::string &nativePath) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
@@ -113,6 +109,35 @@ void WriteAndClose(UniqueFd &file, std::string_view bytes, const std::string &na
     done += static_cast<std::size_t>(n);
   }
   if (!file.close()) throw IoError(errno, "Cannot write file \"" + nativePath + "\"");
+}
+
+}  // namespace
+
+void WriteAll(std::u16string_view path, std::string_view bytes) {
+  const std::string native = ToNative(path);
+  UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw IoError(errno, "Cannot create file \"" + native + "\"");
+  WriteAndCloseFd(fd, bytes, native);
+}
+
+NewFile::NewFile(NewFile &&other) noexcept : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
+
+NewFile::~NewFile() { UniqueFd closing(static_cast<int>(handle_)); }
+
+void NewFile::WriteAndClose(std::string_view bytes) {
+  UniqueFd file(static_cast<int>(std::exchange(handle_, -1)));
+  WriteAndCloseFd(file, bytes, path_);
+}
+
+// Linux has no mandatory sharing mode: the file is created exclusively and written once.
+std::optional<NewFile> CreateNew(std::u16string_view path) {
+  std::string native = ToNative(path);
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return std::nullopt;
+    throw IoError(errno, "Cannot create file \"" + native + "\"");
+  }
+  return NewFile(fd, std::move(native));
 }
 
 }  // namespace tav::files

@@ -1,12 +1,12 @@
 // File helpers: working directory, existence, case-insensitive names, the executable.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/datetime.h"
-#include "platform/fd.h"
 
 namespace tav::files {
 
@@ -28,9 +28,45 @@ std::optional<LocalTime> ModifiedTime(std::u16string_view path);
 std::optional<std::string> ReadAll(std::u16string_view path);
 // Creates or replaces the file with the bytes; throws tav::Error with the system's reason.
 void WriteAll(std::u16string_view path, std::string_view bytes);
-// Writes every byte to an open file and closes it (also on failure); throws an
-// IoError naming `nativePath`.
-void WriteAndClose(UniqueFd &file, std::string_view bytes, const std::string &nativePath);
+
+// A file made by CreateNew, to be written once and closed.
+class NewFile {
+ public:
+  NewFile(NewFile &&other) noexcept;
+  NewFile &operator=(NewFile &&) = delete;
+  NewFile(const NewFile &) = delete;
+  NewFile &operator=(const NewFile &) = delete;
+  ~NewFile();  // closes a file that was not written
+
+  // Writes every byte and closes the file (also on failure); throws an IoError
+  // naming the file.
+  void WriteAndClose(std::string_view bytes);
+  const std::string &NativePath() const { return path_; }
+
+ private:
+  friend std::optional<NewFile> CreateNew(std::u16string_view path);
+  NewFile(std::intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  std::intptr_t handle_;
+  std::string path_;
+};
+
+// Creates the file only when no file has that name; while it is open others may
+// read it but not write it (where the system can say so). nullopt when the name
+// is taken; an IoError for any other failure.
+std::optional<NewFile> CreateNew(std::u16string_view path);
+
+// The system's path separator, and `name` joined to `directory` with it.
+#if defined(_WIN32)
+inline constexpr std::u16string_view kSeparator = u"\\";
+#else
+inline constexpr std::u16string_view kSeparator = u"/";
+#endif
+inline std::u16string Join(std::u16string_view directory, std::u16string_view name) {
+  std::u16string path(directory);
+  path += kSeparator;
+  path += name;
+  return path;
+}
 
 std::string ToNative(std::u16string_view path);
 
