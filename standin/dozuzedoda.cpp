@@ -360,7 +360,7 @@ int Execute(Library &lib, const std::string &text, const std::string &user, cons
 
 }  // namespace
 
-EXPORT unsigned char ConectarBancoDados(BSTR iniPath) {
+EXPORT unsigned char TAV_STDCALL ConectarBancoDados(BSTR iniPath) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   const std::string ini = ResolveNoCase(ToUtf8(iniPath));
@@ -394,26 +394,26 @@ EXPORT unsigned char ConectarBancoDados(BSTR iniPath) {
   return 1;
 }
 
-EXPORT void MensagemFalha(BSTR *out) {
+EXPORT void TAV_STDCALL MensagemFalha(BSTR *out) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   *out = FromUtf8(lib.failure);
 }
 
-EXPORT void HabilitarLog(unsigned char on) {
+EXPORT void TAV_STDCALL HabilitarLog(unsigned char on) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   lib.log = (on & 0xFF) != 0;
   if (lib.log) WriteLog("Log ativado");
 }
 
-EXPORT void HabilitarLogSql(unsigned char on) {
+EXPORT void TAV_STDCALL HabilitarLogSql(unsigned char on) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   lib.logSql = (on & 0xFF) != 0;
 }
 
-EXPORT std::int32_t ExecJSon(BSTR json, BSTR user, BSTR pass, BSTR level, std::int32_t zero, BSTR *answer) {
+EXPORT std::int32_t TAV_STDCALL ExecJSon(BSTR json, BSTR user, BSTR pass, BSTR level, std::int32_t zero, BSTR *answer) {
   (void)level;
   (void)zero;
   Library &lib = Lib();
@@ -434,9 +434,9 @@ EXPORT std::int32_t ExecJSon(BSTR json, BSTR user, BSTR pass, BSTR level, std::i
   return code;
 }
 
-EXPORT void Versao(BSTR *out) { *out = FromUtf8(kVersion); }
+EXPORT void TAV_STDCALL Versao(BSTR *out) { *out = FromUtf8(kVersion); }
 
-EXPORT unsigned char LimpaCache(void) {
+EXPORT unsigned char TAV_STDCALL LimpaCache(void) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   lib.cache.clear();

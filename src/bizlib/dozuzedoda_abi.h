@@ -9,7 +9,11 @@
 
 #include "platform/bstr.h"
 
+#if defined(_WIN32)
+#define TAV_STDCALL __stdcall /* decisive on x86, the one convention on x64 */
+#else
 #define TAV_STDCALL /* the platform's C convention */
+#endif
 
 extern "C" {
 unsigned char TAV_STDCALL ConectarBancoDados(BSTR iniPath);
@@ -22,16 +26,20 @@ unsigned char TAV_STDCALL LimpaCache(void);
 }
 
 namespace tav::abi {
-using ConectarBancoDadosFn = unsigned char (*)(BSTR);
-using MensagemFalhaFn = void (*)(BSTR *);
-using HabilitarLogFn = void (*)(unsigned char);
-using HabilitarLogSqlFn = void (*)(unsigned char);
-using ExecJSonFn = std::int32_t (*)(BSTR, BSTR, BSTR, BSTR, std::int32_t, BSTR *);
-using VersaoFn = void (*)(BSTR *);
-using LimpaCacheFn = unsigned char (*)(void);
+using ConectarBancoDadosFn = unsigned char (TAV_STDCALL *)(BSTR);
+using MensagemFalhaFn = void (TAV_STDCALL *)(BSTR *);
+using HabilitarLogFn = void (TAV_STDCALL *)(unsigned char);
+using HabilitarLogSqlFn = void (TAV_STDCALL *)(unsigned char);
+using ExecJSonFn = std::int32_t (TAV_STDCALL *)(BSTR, BSTR, BSTR, BSTR, std::int32_t, BSTR *);
+using VersaoFn = void (TAV_STDCALL *)(BSTR *);
+using LimpaCacheFn = unsigned char (TAV_STDCALL *)(void);
 
 // The library's file name in its directory.
+#if defined(_WIN32)
+inline constexpr char16_t kLibraryFile[] = u"DozUzedoda.dll";
+#else
 inline constexpr char16_t kLibraryFile[] = u"DozUzedoda.so";
+#endif
 // The library's configuration file handed to ConectarBancoDados.
 inline constexpr char16_t kIniFile[] = u"DOZUZEDODA.INI";
 }  // namespace tav::abi

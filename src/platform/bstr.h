@@ -1,7 +1,8 @@
-// Length-prefixed UTF-16 strings shared by the host and the business library.
-// Block layout: [uint32 byte length][UTF-16 units][char16_t 0], from malloc.
-// A BSTR points just past the length; a null BSTR is the empty text.
-// Header-only so that the business library and test fixtures need no link dependency.
+// Length-prefixed UTF-16 strings shared by the host and the business library: the
+// system's COM strings on Windows; on Linux our own with the same layout,
+// [uint32 byte length][UTF-16 units][char16_t 0] from malloc, the BSTR pointing
+// just past the length. A null BSTR is the empty text. Header-only, so that the
+// business library and test fixtures need nothing else to link (oleaut32 on Windows).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,25 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
+#if defined(_WIN32)
+
+// Real COM strings from oleaut32: BSTR is the system's (wchar_t *, 16 bits here).
+#include <oleauto.h>
+
+namespace tav {
+
+inline BSTR SysAllocStringLen(const char16_t *units, std::uint32_t length) {
+  BSTR text = ::SysAllocStringLen(reinterpret_cast<const OLECHAR *>(units), length);
+  if (text != nullptr && units == nullptr && length > 0) std::memset(text, 0, std::size_t{length} * sizeof(OLECHAR));
+  return text;
+}
+inline void SysFreeString(BSTR text) noexcept { ::SysFreeString(text); }
+inline std::uint32_t SysStringLen(BSTR text) noexcept { return ::SysStringLen(text); }
+
+}  // namespace tav
+
+#else
 
 typedef char16_t *BSTR;
 
@@ -39,6 +59,12 @@ inline std::uint32_t SysStringLen(BSTR text) noexcept {
   return bytes / sizeof(char16_t);
 }
 
+}  // namespace tav
+
+#endif
+
+namespace tav {
+
 // Empty text travels as a null BSTR.
 inline BSTR AllocBstr(std::u16string_view text) {
   if (text.empty()) return nullptr;
@@ -46,7 +72,7 @@ inline BSTR AllocBstr(std::u16string_view text) {
 }
 
 inline std::u16string BstrToText(BSTR text) {
-  return text == nullptr ? std::u16string{} : std::u16string(text, SysStringLen(text));
+  return text == nullptr ? std::u16string{} : std::u16string(reinterpret_cast<const char16_t *>(text), SysStringLen(text));
 }
 
 // Owns one BSTR; frees it with SysFreeString.

@@ -1,8 +1,6 @@
 #include "platform/datetime.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
+#include <cstdio>
 #include <cstring>
 
 namespace tav {
@@ -15,20 +13,6 @@ void AppendNumber(std::u16string &out, int value, int digits) {
   std::string s = std::to_string(value);
   while (static_cast<int>(s.size()) < digits) s.insert(s.begin(), '0');
   for (char c : s) out.push_back(static_cast<char16_t>(c));
-}
-
-Regional LoadRegional() {
-  locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
-  if (loc == static_cast<locale_t>(0)) return Regional{};
-  Regional result;
-  const char *name = getenv("LC_ALL");
-  if (name == nullptr || *name == '\0') name = getenv("LC_TIME");
-  if (name == nullptr || *name == '\0') name = getenv("LANG");
-  const std::string_view n = name != nullptr ? name : "";
-  const bool neutral = n.empty() || n == "C" || n == "POSIX" || n.rfind("C.", 0) == 0;
-  if (!neutral) result = RegionalFromStrftime(nl_langinfo_l(D_FMT, loc), nl_langinfo_l(T_FMT, loc));
-  freelocale(loc);
-  return result;
 }
 
 // Translates one strftime pattern; separators are left as written.
@@ -84,14 +68,6 @@ void Symbolize(std::u16string &pattern, char16_t symbol, char16_t &separator) {
 
 }  // namespace
 
-LocalTime ToLocalTime(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
-
 Regional RegionalFromStrftime(std::string_view dateFormat, std::string_view timeFormat) {
   Regional r;
   std::u16string date = TranslateStrftime(dateFormat);
@@ -102,11 +78,6 @@ Regional RegionalFromStrftime(std::string_view dateFormat, std::string_view time
   r.shortDateFormat = date;
   r.longTimeFormat = time;
   return r;
-}
-
-const Regional &CurrentRegional() {
-  static const Regional regional = LoadRegional();
-  return regional;
 }
 
 std::u16string FormatDateTime(std::u16string_view pattern, const LocalTime &t, const Regional &regional) {
@@ -159,8 +130,7 @@ std::string Rfc1123(std::time_t t) {
   static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm tm{};
-  gmtime_r(&t, &tm);
+  const std::tm tm = UtcParts(t);
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday], tm.tm_mday,
                 kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);

@@ -27,7 +27,8 @@ struct Regional {
   std::u16string longTimeFormat = u"hh:nn:ss";
 };
 
-// Taken once from the LC_TIME locale; the C, C.UTF-8 and POSIX locales give the defaults above.
+// Taken once from the user's regional settings: on Linux the LC_TIME locale (the
+// C, C.UTF-8 and POSIX locales give the defaults above), on Windows the user's locale.
 const Regional &CurrentRegional();
 // Converts a strftime pattern (nl_langinfo's D_FMT/T_FMT) into a Regional; exposed for tests.
 Regional RegionalFromStrftime(std::string_view dateFormat, std::string_view timeFormat);
@@ -41,5 +42,7 @@ std::u16string FormatDateTime(std::u16string_view pattern, const LocalTime &t);
 
 // "Tue, 09 Dec 2025 14:03:07 GMT".
 std::string Rfc1123(std::time_t t);
+// The calendar parts of `t` in UTC.
+std::tm UtcParts(std::time_t t);
 
 }  // namespace tav

@@ -1,0 +1,47 @@
+// The clock and regional formats on Linux: localtime_r and the LC_TIME locale.
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstdlib>
+
+#include "platform/datetime.h"
+
+namespace tav {
+namespace {
+
+Regional LoadRegional() {
+  locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) return Regional{};
+  Regional result;
+  const char *name = getenv("LC_ALL");
+  if (name == nullptr || *name == '\0') name = getenv("LC_TIME");
+  if (name == nullptr || *name == '\0') name = getenv("LANG");
+  const std::string_view n = name != nullptr ? name : "";
+  const bool neutral = n.empty() || n == "C" || n == "POSIX" || n.rfind("C.", 0) == 0;
+  if (!neutral) result = RegionalFromStrftime(nl_langinfo_l(D_FMT, loc), nl_langinfo_l(T_FMT, loc));
+  freelocale(loc);
+  return result;
+}
+
+}  // namespace
+
+LocalTime ToLocalTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
+
+std::tm UtcParts(std::time_t t) {
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return tm;
+}
+
+const Regional &CurrentRegional() {
+  static const Regional regional = LoadRegional();
+  return regional;
+}
+
+}  // namespace tav
