@@ -15,6 +15,7 @@
 #if defined(_WIN32)
 
 // Real COM strings from oleaut32: BSTR is the system's (wchar_t *, 16 bits here).
+#include <windows.h>
 #include <oleauto.h>
 
 namespace tav {

@@ -5,22 +5,10 @@
 
 #include "platform/dynlib.h"
 #include "platform/text.h"
+#include "platform/win_util.h"
 
 namespace tav {
-namespace {
-
-std::string SystemMessage(DWORD code) {
-  wchar_t *buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
-  std::string message = n > 0 ? text::ToUtf8(std::u16string_view(reinterpret_cast<const char16_t *>(buffer), n))
-                              : "error " + std::to_string(code);
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) message.pop_back();
-  return message;
-}
-
-}  // namespace
+using win::SystemMessage;
 
 DynamicLibrary DynamicLibrary::Open(const std::string &utf8Path, std::string *error) {
   const std::u16string wide = text::FromUtf8(utf8Path);

@@ -19,6 +19,9 @@ class IoError : public Error {
  public:
   explicit IoError(int code);
   IoError(int code, const std::string &context);
+  // A message the system already composed (Windows error codes are not errno values).
+  struct Composed {};
+  IoError(Composed, const std::string &message) : Error(message) {}
 };
 
 // The error's message, followed for each nested cause by "\r\n" and its message.
