@@ -1,6 +1,5 @@
-// The bridge against real shared libraries loaded with dlopen.
+// The bridge against real shared libraries, loaded as the system loads them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 
 using namespace tav::bizlib;
 using Lines = std::vector<std::u16string>;
@@ -21,6 +21,8 @@ const std::u16string kComplete = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/complete
 const std::u16string kPartial = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/partial");
 const std::u16string kAccented = tav::text::FromUtf8(TAV_FIXTURE_ROOT "/ação");
 const std::u16string kMissing = u"/no/such/folder";
+const std::u16string kLibrary = std::u16string(tav::files::kSeparator) + u"DozUzedoda" + (tav::files::kSeparator == u"/" ? u".so" : u".dll");
+const std::u16string kIni = std::u16string(tav::files::kSeparator) + u"DOZUZEDODA.INI";
 
 std::u16string Handle() { return tav::text::FromUtf8(std::to_string(HInst())); }
 
@@ -28,11 +30,11 @@ Lines OpenLines(const std::u16string &dir, const std::u16string &handleBefore, c
                 const char16_t *user = u"ana", const char16_t *senha = u"********", bool log = true) {
   return {u"Valor HInst : " + handleBefore + (log ? u" Habilitar Log SIM" : u" Habilitar Log NAO") +
               u" Habilitar Log Sql NAO",
-          u"Parametros...: \r\nDiretorio Dll...............: " + dir + u"/DozUzedoda.so" +
-              u"\r\nDiretorio DozUzedoda.ini....: " + dir + u"/DOZUZEDODA.INI" +
+          u"Parametros...: \r\nDiretorio Dll...............: " + dir + kLibrary +
+              u"\r\nDiretorio DozUzedoda.ini....: " + dir + kIni +
               u"\r\nUsuario.....................: " + user + u"\r\nSenha.......................: " + senha +
               u"\r\nHabilita LogProc............: " + (log ? u"Sim" : u"Não"),
-          u"Etapa 01 Dll> " + dir + u"/DozUzedoda.so", u"Valor HInst : " + handleAfter};
+          u"Etapa 01 Dll> " + dir + kLibrary, u"Valor HInst : " + handleAfter};
 }
 
 class Bridge : public ::testing::Test {
@@ -40,7 +42,7 @@ class Bridge : public ::testing::Test {
   void SetUp() override {
     for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_FAILMSG", "FIXTURE_CODE", "FIXTURE_ANSWER",
                           "FIXTURE_DELAY_MS", "FIXTURE_THROW"})
-      unsetenv(v);
+      tav::testing::UnsetEnv(v);
   }
   void TearDown() override {
     try {
@@ -114,24 +116,24 @@ TEST_F(Bridge, FirstRequestConnectsThenRuns) {
   EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"200", answer}));
   EXPECT_TRUE(Conectado());
 
-  setenv("FIXTURE_CODE", "-1", 1);
-  setenv("FIXTURE_ANSWER", "NULL", 1);
+  tav::testing::SetEnv("FIXTURE_CODE", "-1");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "NULL");
   EXPECT_EQ(ExecutaJSon(u"", u"", u"", u"", answer), -1);
   EXPECT_EQ(answer, u"");
   EXPECT_EQ(log.Take(), (Lines{u"-1", u""}));
 }
 
 TEST_F(Bridge, RefusedConnectionIsRetriedByTheNextRequest) {
-  setenv("FIXTURE_CONNECT", "0", 1);
-  setenv("FIXTURE_FAILMSG", "banco fora do ar", 1);
-  setenv("FIXTURE_ANSWER", "{}", 1);
+  tav::testing::SetEnv("FIXTURE_CONNECT", "0");
+  tav::testing::SetEnv("FIXTURE_FAILMSG", "banco fora do ar");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
   AbreDll(kComplete, u"ana", u"x", false, false);
   log.Take();
   std::u16string answer;
   EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
   EXPECT_EQ(log.Take(), (Lines{u"Não conectado, msg: banco fora do ar", u"200", u"{}"}));
   EXPECT_FALSE(Conectado());
-  unsetenv("FIXTURE_CONNECT");
+  tav::testing::UnsetEnv("FIXTURE_CONNECT");
   EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
   EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"200", u"{}"}));
 }
@@ -151,7 +153,7 @@ TEST_F(Bridge, LibraryWithoutExports) {
 }
 
 TEST_F(Bridge, ALibraryErrorPassesToTheCaller) {
-  setenv("FIXTURE_THROW", "quebrou", 1);
+  tav::testing::SetEnv("FIXTURE_THROW", "quebrou");
   AbreDll(kComplete, u"", u"", false, false);
   std::u16string answer = u"untouched";
   try {
@@ -171,8 +173,8 @@ TEST_F(Bridge, NonAsciiDirectory) {
 
 // Requests racing open/close cycles: no call reaches an unloaded library, nothing crashes.
 TEST_F(Bridge, ConcurrentRequestsRacingClose) {
-  setenv("FIXTURE_DELAY_MS", "2", 1);
-  setenv("FIXTURE_ANSWER", "{}", 1);
+  tav::testing::SetEnv("FIXTURE_DELAY_MS", "2");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
   tav::log::ExecutionLog::Global().SetActive(false);
   ASSERT_EQ(chdir(TAV_FIXTURE_ROOT "/complete"), 0);  // requests reopen from the working directory
   std::atomic<bool> stop{false};
