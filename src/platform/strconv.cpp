@@ -1,5 +1,6 @@
 #include "platform/strconv.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tav {
@@ -24,7 +25,7 @@ std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min
     i += 2;
   }
   if (i >= text.size()) return std::nullopt;
-  unsigned __int128 value = 0;
+  std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
     const char c = text[i];
     unsigned digit;
@@ -32,12 +33,21 @@ std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min
     else if (base == 16 && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
     else if (base == 16 && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
     else return std::nullopt;
+    if (value > (UINT64_MAX - digit) / base) return std::nullopt;  // beyond any 64-bit value
     value = value * base + digit;
-    if (value > (static_cast<unsigned __int128>(1) << 64)) return std::nullopt;
   }
-  const __int128 signedValue = negative ? -static_cast<__int128>(value) : static_cast<__int128>(value);
-  if (signedValue < min || signedValue > max) return std::nullopt;
-  return static_cast<std::int64_t>(signedValue);
+  // The magnitude against the bounds, without overflowing a signed type.
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+  std::int64_t result;
+  if (negative) {
+    if (value > kLimit) return std::nullopt;
+    result = value == kLimit ? INT64_MIN : -static_cast<std::int64_t>(value);
+  } else {
+    if (value >= kLimit) return std::nullopt;
+    result = static_cast<std::int64_t>(value);
+  }
+  if (result < min || result > max) return std::nullopt;
+  return result;
 }
 
 std::optional<std::int64_t> ParseInteger(std::u16string_view text, std::int64_t min, std::int64_t max) {
