@@ -803,9 +803,7 @@ std::optional<tcp::acceptor> OpenAndBind(asio::io_context &io, Binding &binding)
   tcp::acceptor acceptor(io);
   acceptor.open(v6 ? tcp::v6() : tcp::v4(), ec);
   if (ec) return std::nullopt;
-  // Lets a restart rebind while old connections sit in TIME_WAIT; on Linux a
-  // second listener on a port being listened on still fails.
-  acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  net::PrepareListening(static_cast<net::NativeSocket>(acceptor.native_handle()));
   if (v6) acceptor.set_option(asio::ip::v6_only(true), ec);
   acceptor.bind(tcp::endpoint(address, binding.port), ec);
   if (ec) return std::nullopt;

@@ -46,6 +46,11 @@ IoResult SendNow(NativeSocket socket, const char *bytes, std::size_t size);
 void ShutdownBoth(NativeSocket socket);
 void ShutdownSend(NativeSocket socket);
 
+// Before bind: a restart may bind while old connections of the port linger, but no
+// second listener may take a port that is listened on (SO_REUSEADDR on Linux;
+// SO_EXCLUSIVEADDRUSE on Windows, where SO_REUSEADDR would let another steal it).
+void PrepareListening(NativeSocket socket);
+
 // Raises the soft open-file limit to the hard one (or to what the kernel allows);
 // returns the limit in force afterwards.
 std::uint64_t RaiseOpenFileLimit();

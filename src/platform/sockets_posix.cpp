@@ -67,6 +67,11 @@ void ShutdownBoth(NativeSocket socket) { ::shutdown(static_cast<int>(socket), SH
 
 void ShutdownSend(NativeSocket socket) { ::shutdown(static_cast<int>(socket), SHUT_WR); }
 
+void PrepareListening(NativeSocket socket) {
+  const int one = 1;
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+}
+
 std::uint64_t RaiseOpenFileLimit() {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;

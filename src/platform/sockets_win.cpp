@@ -67,6 +67,11 @@ void ShutdownBoth(NativeSocket socket) { ::shutdown(Handle(socket), SD_BOTH); }
 
 void ShutdownSend(NativeSocket socket) { ::shutdown(Handle(socket), SD_SEND); }
 
+void PrepareListening(NativeSocket socket) {
+  const BOOL one = TRUE;
+  ::setsockopt(Handle(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char *>(&one), sizeof one);
+}
+
 // Windows sets no per-process limit on sockets.
 std::uint64_t RaiseOpenFileLimit() { return UINT64_MAX; }
 

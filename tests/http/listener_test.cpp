@@ -2,6 +2,12 @@
 // whose one action the test controls.
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+#endif
+
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
@@ -256,11 +262,22 @@ TEST_F(Server, Limits) {
 namespace {
 
 std::size_t ProcessThreads() {
+#if defined(_WIN32)
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  std::size_t count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+#else
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("Threads:", 0) == 0) return std::stoul(line.substr(8));
   }
   return 0;
+#endif
 }
 
 template <typename Condition>

@@ -1,11 +1,16 @@
 // Test helper: raw HTTP over loopback.
 #pragma once
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
@@ -13,11 +18,35 @@
 
 namespace tav::testing {
 
+#if defined(_WIN32)
+using SocketHandle = SOCKET;
+constexpr SocketHandle kNoSocket = INVALID_SOCKET;
+inline int CloseSocketHandle(SocketHandle s) { return ::closesocket(s); }
+inline int Poll(pollfd *p, unsigned long n, int ms) { return ::WSAPoll(p, n, ms); }
+inline constexpr int kNoSignal = 0;
+// Winsock is started once per test process.
+inline bool StartSockets() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+#else
+using SocketHandle = int;
+constexpr SocketHandle kNoSocket = -1;
+inline int CloseSocketHandle(SocketHandle s) { return ::close(s); }
+inline int Poll(pollfd *p, nfds_t n, int ms) { return ::poll(p, n, ms); }
+inline constexpr int kNoSignal = MSG_NOSIGNAL;
+inline bool StartSockets() { return true; }
+#endif
+
 class RawClient {
  public:
   // `source`: the local IPv4 address to connect from (any of 127.0.0.0/8 works on loopback).
   explicit RawClient(std::uint16_t port, bool v6 = false, const char *source = nullptr) {
-    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    StartSockets();
+    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (source != nullptr) {
       sockaddr_in local{};
       local.sin_family = AF_INET;
@@ -41,13 +70,13 @@ class RawClient {
   RawClient(const RawClient &) = delete;
   RawClient &operator=(const RawClient &) = delete;
   ~RawClient() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ != kNoSocket) CloseSocketHandle(fd_);
   }
   bool connected() const { return connected_; }
   void Send(const std::string &bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      const auto n = ::send(fd_, bytes.data() + done, static_cast<int>(bytes.size() - done), kNoSignal);
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }
@@ -60,9 +89,9 @@ class RawClient {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      if (Poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
       char buf[65536];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      const auto n = ::recv(fd_, buf, sizeof buf, 0);
       if (n <= 0) {
         closed_ = true;
         break;
@@ -75,9 +104,9 @@ class RawClient {
   std::string ReadSome(std::chrono::milliseconds limit) {
     std::string out;
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(limit.count())) > 0) {
+    if (Poll(&p, 1, static_cast<int>(limit.count())) > 0) {
       char buf[65536];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      const auto n = ::recv(fd_, buf, sizeof buf, 0);
       if (n > 0) out.append(buf, static_cast<std::size_t>(n));
       else closed_ = true;
     }
@@ -86,7 +115,7 @@ class RawClient {
   bool closedByPeer() const { return closed_; }
 
  private:
-  int fd_ = -1;
+  SocketHandle fd_ = kNoSocket;
   bool connected_ = false;
   bool closed_ = false;
 };
