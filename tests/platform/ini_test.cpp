@@ -6,6 +6,7 @@
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 
 using tav::IniFile;
 
@@ -44,7 +45,7 @@ TEST(Ini, Utf16AndAnsiAndLongValues) {
 }
 
 TEST(Ini, FilesResolveWithoutRegardToCase) {
-  const auto dir = std::filesystem::temp_directory_path() / ("ini_test_" + std::to_string(::getpid()));
+  const auto dir = std::filesystem::temp_directory_path() / ("ini_test_" + std::to_string(tav::testing::ProcessId()));
   std::filesystem::create_directories(dir);
   tav::files::WriteAll(tav::text::FromUtf8((dir / "DozUzedoda.ini").string()), "[LOG]\nAtivo=SIM\n");
   const std::u16string upper = tav::text::FromUtf8((dir / "DOZUZEDODA.INI").string());

@@ -54,9 +54,15 @@ TEST(DynamicLibrary, MissingFileAndSymbols) {
   EXPECT_FALSE(missing.loaded());
   EXPECT_EQ(missing.value(), 0u);
   EXPECT_FALSE(reason.empty());
+#if defined(_WIN32)
+  auto libc = tav::DynamicLibrary::Open("kernel32.dll");
+  ASSERT_TRUE(libc.loaded());
+  EXPECT_NE(libc.symbol("lstrlenW"), nullptr);
+#else
   auto libc = tav::DynamicLibrary::Open("libc.so.6");
   ASSERT_TRUE(libc.loaded());
   EXPECT_NE(libc.symbol("strlen"), nullptr);
+#endif
   EXPECT_EQ(libc.symbol("NoSuchExport"), nullptr);
   auto moved = std::move(libc);
   EXPECT_FALSE(libc.loaded());

@@ -33,8 +33,14 @@ TEST(Text, AnsiIsWindows1252) {
 
 TEST(Text, AsciiBestFit) {
   EXPECT_EQ(ToAsciiBestFit(u"Ação É ã á ç"), "Acao E a a c");
+#if defined(_WIN32)
+  // Windows' own best fit (code page 20127): no look-alike for ß, one "?" per UTF-16 unit.
+  EXPECT_EQ(ToAsciiBestFit(u"straße Łódź øre"), "stra?e Lodz ore");
+  EXPECT_EQ(ToAsciiBestFit(u"\u201Cx\u201D \u2013 中文 \U0001F600"), "\"x\" - ?? ??");
+#else
   EXPECT_EQ(ToAsciiBestFit(u"straße Łódź øre"), "strase Lodz ore");
   EXPECT_EQ(ToAsciiBestFit(u"\u201Cx\u201D \u2013 中文 \U0001F600"), "\"x\" - ?? ?");
+#endif
   EXPECT_EQ(ToAsciiBestFit(u"\\u00e7 stays"), "\\u00e7 stays");
 }
 
