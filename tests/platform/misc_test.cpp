@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <filesystem>
 
 #include "platform/bstr.h"
@@ -80,3 +84,24 @@ TEST(Errors, NestedCausesJoinWithCrLf) {
     EXPECT_EQ(tav::ErrorText(e), u"outer\r\ninner");
   }
 }
+
+#if defined(_WIN32)
+TEST(Files, ANewFileMayBeReadButNotWrittenByOthers) {
+  const auto path = std::filesystem::temp_directory_path() / "new_file_sharing.txt";
+  std::filesystem::remove(path);
+  const std::u16string name = tav::text::FromUtf8(path.string());
+  auto file = tav::files::CreateNew(name);
+  ASSERT_TRUE(file.has_value());
+  EXPECT_FALSE(tav::files::CreateNew(name).has_value());  // the name is taken
+  const auto *wide = reinterpret_cast<const wchar_t *>(name.c_str());
+  HANDLE reader = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE writer = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  file->WriteAndClose("bytes");
+  EXPECT_EQ(tav::files::ReadAll(name), std::optional<std::string>("bytes"));
+  std::filesystem::remove(path);
+}
+#endif
