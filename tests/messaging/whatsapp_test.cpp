@@ -6,6 +6,7 @@
 #include "messaging/whatsapp.h"
 #include "platform/errors.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 #include "support/test_gateway.h"
 
 using namespace tav::messaging;
@@ -16,8 +17,8 @@ namespace {
 class Gateway : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
-    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    tav::testing::SetEnv("no_proxy", "127.0.0.1,localhost");
+    tav::testing::SetEnv("NO_PROXY", "127.0.0.1,localhost");
     gateway_ = std::make_unique<tav::testing::TestGateway>(TAV_GATEWAY_SCRIPT);
   }
   static void TearDownTestSuite() {
@@ -141,6 +142,11 @@ TEST_F(Gateway, UnreachableUntrustedOrUnconfigured) {
   Plan(200, 200);
   TWhatsApp::Configure({gateway_->base(), "t", gateway_->otherCa()});
   EXPECT_FALSE(TWhatsApp::StatusServidor());
+#if defined(_WIN32)
+  // The certificate check closes the request before it is sent; Windows then sends
+  // nothing, but Wine's WinHTTP sends it all the same. The call fails either way.
+  (void)gateway_->TakeRequests();
+#endif
   TWhatsApp::Configure({"https://127.0.0.1:1/conta", "t", gateway_->ca()});
   EXPECT_FALSE(TWhatsApp::StatusServidor());
   TWhatsApp::Configure({});

@@ -1,10 +1,14 @@
 // Test helper: starts tests/support/gateway.py over HTTPS with a CA made for the
-// occasion by openssl, and reads back what it received.
+// occasion by openssl (tests/support/make_certs.sh), and reads back what it
+// received. Under Wine the gateway cannot be started the POSIX way: scripts/test
+// starts one beside the tests and names its folder in TAV_GATEWAY_DIR.
 #pragma once
 
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -21,16 +25,20 @@ namespace tav::testing {
 class TestGateway {
  public:
   explicit TestGateway(const std::string &script) {
+#if defined(_WIN32)
+    (void)script;
+    const char *shared = std::getenv("TAV_GATEWAY_DIR");
+    if (shared == nullptr) throw std::runtime_error("TAV_GATEWAY_DIR is not set: scripts/test starts the gateway");
+    dir_ = shared;
+    owned_ = false;
+    SetPlan("{}");
+    std::error_code ignored;
+    std::filesystem::remove(dir_ / "log.jsonl", ignored);
+#else
     dir_ = std::filesystem::temp_directory_path() / ("gateway_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
     const std::string d = dir_.string();
-    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    Run("openssl req -x509" + ec + "-keyout " + d + "/ca.key -out " + d + "/ca.pem -days 2 -subj /CN=TestCA");
-    Run("openssl req" + ec + "-keyout " + d + "/srv.key -out " + d + "/srv.csr -subj /CN=localhost");
-    std::ofstream(d + "/ext.cnf") << "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
-    Run("openssl x509 -req -in " + d + "/srv.csr -CA " + d + "/ca.pem -CAkey " + d + "/ca.key -CAcreateserial -out " +
-        d + "/srv.pem -days 2 -extfile " + d + "/ext.cnf");
-    Run("openssl req -x509" + ec + "-keyout " + d + "/other.key -out " + d + "/other.pem -days 2 -subj /CN=OtherCA");
+    Run("sh " + (std::filesystem::path(script).parent_path() / "make_certs.sh").string() + " " + d);
     SetPlan("{}");
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -41,22 +49,30 @@ class TestGateway {
     }
     for (int i = 0; i < 200 && !std::filesystem::exists(d + "/port"); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::ifstream(d + "/port") >> port_;
+#endif
+    std::ifstream((dir_ / "port").string()) >> port_;
     if (port_ == 0) throw std::runtime_error("the test gateway did not start");
   }
   TestGateway(const TestGateway &) = delete;
   TestGateway &operator=(const TestGateway &) = delete;
   ~TestGateway() {
+#if !defined(_WIN32)
     if (pid_ > 0) {
       ::kill(pid_, SIGTERM);
       ::waitpid(pid_, nullptr, 0);
     }
+#endif
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    if (owned_) std::filesystem::remove_all(dir_, ignored);
   }
 
   int port() const { return port_; }
+#if defined(_WIN32)
+  // Wine's TLS layer refuses an IP address as the server's name; the certificate names localhost too.
+  std::string base() const { return "https://localhost:" + std::to_string(port_) + "/conta"; }
+#else
   std::string base() const { return "https://127.0.0.1:" + std::to_string(port_) + "/conta"; }
+#endif
   std::string ca() const { return (dir_ / "ca.pem").string(); }
   std::string otherCa() const { return (dir_ / "other.pem").string(); }
   void SetPlan(const std::string &json) {
@@ -66,9 +82,12 @@ class TestGateway {
   // The requests received so far, one JSON text each; clears the log.
   std::vector<std::string> TakeRequests() {
     std::vector<std::string> lines;
-    std::ifstream in((dir_ / "log.jsonl").string());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    std::filesystem::remove(dir_ / "log.jsonl");
+    {
+      std::ifstream in((dir_ / "log.jsonl").string());
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }  // closed before it goes: Windows removes no open file
+    std::error_code ignored;
+    std::filesystem::remove(dir_ / "log.jsonl", ignored);
     return lines;
   }
 
@@ -78,7 +97,10 @@ class TestGateway {
   }
   static inline int counter_ = 0;
   std::filesystem::path dir_;
+  bool owned_ = true;
+#if !defined(_WIN32)
   pid_t pid_ = -1;
+#endif
   int port_ = 0;
 };
 
