@@ -1,12 +1,12 @@
 // Listener, web module, business library bridge and an active execution log, in one process.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "bizlib/bridge.h"
+#include "bizlib/dozuzedoda_abi.h"
 #include "http/listener.h"
 #include "http/module/utilitarios.h"
 #include "http/module/web_module.h"
@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "support/http_client.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 
 using namespace tav::http;
 using tav::testing::Exchange;
@@ -33,8 +34,11 @@ std::string Post(std::uint16_t port, const std::string &target, const std::strin
 class Service : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_CODE", "FIXTURE_ANSWER", "FIXTURE_DELAY_MS", "FIXTURE_THROW"}) unsetenv(v);
-    dir_ = std::filesystem::temp_directory_path() / ("e2e_" + std::to_string(::getpid()));
+    for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_CODE", "FIXTURE_ANSWER", "FIXTURE_DELAY_MS", "FIXTURE_THROW"}) tav::testing::UnsetEnv(v);
+    // A folder of its own per test: a library that could not really be unloaded stays
+    // known to the loader by its path, and would answer for the next test's folder.
+    dir_ = std::filesystem::temp_directory_path() / ("e2e_" + std::to_string(tav::testing::ProcessId()) + "_" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
@@ -51,7 +55,10 @@ class Service : public ::testing::Test {
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(dir_);
   }
-  void AddLibrary() { std::filesystem::copy_file(TAV_FIXTURE_ROOT "/complete/DozUzedoda.so", dir_ / "DozUzedoda.so"); }
+  void AddLibrary() {
+    const std::string file = tav::text::ToUtf8(tav::abi::kLibraryFile);
+    std::filesystem::copy_file(std::string(TAV_FIXTURE_ROOT "/complete/") + file, dir_ / file);
+  }
   Lines Take() { return log_.Take(); }
 
   tav::testing::LogCapture log_;
@@ -80,8 +87,8 @@ TEST(ExtraiConteudo, Table) {
 
 TEST_F(Service, BusinessRouteLoadsConnectsAndAnswers) {
   AddLibrary();
-  setenv("FIXTURE_ANSWER", "{\"nome\":\"João\"}", 1);
-  setenv("FIXTURE_CODE", "201", 1);
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{\"nome\":\"João\"}");
+  tav::testing::SetEnv("FIXTURE_CODE", "201");
   const std::string response = Post(port_, "/WsTavoric?usuario=&senha=s1", "ACAO=VENDA&x=1", "usuario: hdr\r\nnivel: 7\r\n");
   EXPECT_EQ(StatusLine(response), "HTTP/1.1 201 Created");
   EXPECT_NE(response.find("Content-Type: application/json; charset=ISO-8859-1\r\n"), std::string::npos);
@@ -104,7 +111,7 @@ TEST_F(Service, ArgumentsReachTheLibrary) {
 
 TEST_F(Service, LibraryFailureIsLoggedAndAnsweredEmpty) {
   AddLibrary();
-  setenv("FIXTURE_THROW", "quebrou", 1);
+  tav::testing::SetEnv("FIXTURE_THROW", "quebrou");
   const std::string response = Post(port_, "/WsTavoric", "{\"ACAO\":1}");
   EXPECT_EQ(StatusLine(response), "HTTP/1.1 200 OK");
   EXPECT_NE(response.find("Content-Type: application/json; charset=ISO-8859-1\r\nContent-Length: 0\r\n"), std::string::npos);

@@ -5,6 +5,7 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <winsock2.h>  // before windows.h, which would bring the old winsock
 #include <windows.h>
 #else
 #include <unistd.h>
