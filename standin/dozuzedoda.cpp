@@ -1,4 +1,4 @@
-// DozUzedoda.so, the stand-in business library: customers and products in a
+// DozUzedoda.so (DozUzedoda.dll on Windows), the stand-in business library: customers and products in a
 // SQLite database, reached through JSON requests.
 //
 // Requests (JSON objects; "ACAO" says what is wanted):
@@ -8,11 +8,16 @@
 //   {"ACAO":"EXCLUIR","TABELA":"clientes","ID":3}                 200, or 404 when there is no such row
 // Every request but PING needs a user and password of the usuarios table (401 otherwise).
 // Bad JSON, an unknown action, table or column: 400 with an "erro" text.
-#include <dlfcn.h>
-#include <dirent.h>
 #include <sqlite3.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <dlfcn.h>
 #include <strings.h>
 #include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <ctime>
@@ -26,9 +31,50 @@
 
 #include "bizlib/dozuzedoda_abi.h"
 
+#if defined(_WIN32)
+#define EXPORT extern "C" /* the names are listed in dozuzedoda.def */
+#else
 #define EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
+
+// What differs between the systems: the library's own file, the clock, names.
+#if defined(_WIN32)
+constexpr char kSeparators[] = "\\/";
+bool SameNoCase(const char *a, const char *b) { return _stricmp(a, b) == 0; }
+bool Absolute(const std::string &p) { return p.size() > 1 && (p[1] == ':' || p[0] == '\\' || p[0] == '/'); }
+std::tm LocalParts(std::time_t t) {
+  std::tm tm{};
+  localtime_s(&tm, &t);
+  return tm;
+}
+std::string OwnFile() {
+  HMODULE self = nullptr;
+  wchar_t path[MAX_PATH] = {};
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&OwnFile), &self) ||
+      GetModuleFileNameW(self, path, MAX_PATH) == 0)
+    return {};
+  char utf8[4 * MAX_PATH] = {};
+  WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
+}
+#else
+constexpr char kSeparators[] = "/";
+bool SameNoCase(const char *a, const char *b) { return strcasecmp(a, b) == 0; }
+bool Absolute(const std::string &p) { return !p.empty() && p[0] == '/'; }
+std::tm LocalParts(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+std::string OwnFile() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void *>(&OwnFile), &info) == 0 || info.dli_fname == nullptr) return {};
+  return info.dli_fname;
+}
+#endif
 
 using nlohmann::json;
 
@@ -121,10 +167,8 @@ Library &Lib() {
 }
 
 std::string OwnFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void *>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr) return ".";
-  const std::string path = info.dli_fname;
-  const std::size_t slash = path.rfind('/');
+  const std::string path = OwnFile();
+  const std::size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
@@ -132,16 +176,19 @@ void WriteLog(const std::string &line) {
   std::ofstream out(OwnFolder() + "/DozUzedoda.log", std::ios::app);
   char stamp[32];
   const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
+  const std::tm tm = LocalParts(now);
   std::strftime(stamp, sizeof stamp, "%d/%m/%Y %H:%M:%S", &tm);
   out << stamp << ' ' << line << '\n';
 }
 
 // ---- configuration --------------------------------------------------------------
 
-// The file itself, or a file of the same name in another case in the same folder.
+// The file itself, or a file of the same name in another case in the same folder
+// (Windows compares names without regard to case already).
 std::string ResolveNoCase(const std::string &path) {
+#if defined(_WIN32)
+  return path;
+#else
   struct stat st{};
   if (stat(path.c_str(), &st) == 0) return path;
   const std::size_t slash = path.rfind('/');
@@ -151,13 +198,14 @@ std::string ResolveNoCase(const std::string &path) {
   if (dir == nullptr) return path;
   std::string found = path;
   while (dirent *entry = readdir(dir)) {
-    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+    if (SameNoCase(entry->d_name, name.c_str())) {
       found = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + entry->d_name;
       break;
     }
   }
   closedir(dir);
   return found;
+#endif
 }
 
 std::string Trim(const std::string &s) {
@@ -176,8 +224,8 @@ std::string IniValue(const std::string &path, const std::string &section, const 
       continue;
     }
     const std::size_t eq = line.find('=');
-    if (eq == std::string::npos || strcasecmp(current.c_str(), section.c_str()) != 0) continue;
-    if (strcasecmp(Trim(line.substr(0, eq)).c_str(), key.c_str()) == 0) return Trim(line.substr(eq + 1));
+    if (eq == std::string::npos || !SameNoCase(current.c_str(), section.c_str())) continue;
+    if (SameNoCase(Trim(line.substr(0, eq)).c_str(), key.c_str())) return Trim(line.substr(eq + 1));
   }
   return {};
 }
@@ -364,11 +412,11 @@ EXPORT unsigned char TAV_STDCALL ConectarBancoDados(BSTR iniPath) {
   Library &lib = Lib();
   std::lock_guard lock(lib.mutex);
   const std::string ini = ResolveNoCase(ToUtf8(iniPath));
-  const std::size_t slash = ini.rfind('/');
+  const std::size_t slash = ini.find_last_of(kSeparators);
   const std::string folder = slash == std::string::npos ? "." : ini.substr(0, slash);
   std::string file = IniValue(ini, "BANCO", "ARQUIVO");
   if (file.empty()) file = "DozUzedoda.db";
-  if (file.front() != '/') file = folder + "/" + file;
+  if (!Absolute(file)) file = folder + kSeparators[0] + file;
   if (lib.db != nullptr) {
     lib.cache.clear();
     sqlite3_close(lib.db);
