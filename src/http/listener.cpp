@@ -111,9 +111,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   net::IoResult Receive(bool keep);
   // The socket as the event loop's; false when it cannot be registered.
   bool Register();
+  // Waits until the socket can be read (then Advance, or Drain while lingering)
+  // or written (then Flush).
+  void Wait(tcp::socket::wait_type what);
   // Runs the reader until it needs bytes that are not there yet, or has an outcome.
   void Advance();
-  void WaitReadable();
   void Serve(RequestRecord &request);
   void Send(std::string bytes, After after);
   void Flush();
@@ -300,7 +302,7 @@ void Connection::Advance() {
         case net::Io::Ended:
           continue;
         case net::Io::WouldBlock:
-          WaitReadable();
+          Wait(tcp::socket::wait_read);
           return;
         case net::Io::Failed:
           Close();
@@ -353,14 +355,15 @@ void Connection::Advance() {
   }
 }
 
-void Connection::WaitReadable() {
+void Connection::Wait(tcp::socket::wait_type what) {
   if (!Register()) {
     Close();
     return;
   }
-  socket_->async_wait(tcp::socket::wait_read, [self = shared_from_this()](const asio::error_code &ec) {
+  socket_->async_wait(what, [self = shared_from_this(), what](const asio::error_code &ec) {
     if (self->closed_) return;
     if (ec) self->Close();
+    else if (what == tcp::socket::wait_write) self->Flush();
     else if (self->lingering_) self->Drain();
     else self->Advance();
   });
@@ -379,9 +382,7 @@ void Connection::Serve(RequestRecord &request) {
   try {
     try {
       ServeRequest(request, response, sink, service_.pool);
-    } catch (const ConnectionError &) {
-      throw;
-    } catch (...) {
+    } catch (...) {  // the sink is memory: this is never the connection failing
       response.SetStatus(500);
       response.content = ErrorText(std::current_exception());
     }
@@ -408,15 +409,7 @@ void Connection::Flush() {
   while (outPos_ < out_.size()) {
     const net::IoResult sent = net::SendNow(native_, out_.data() + outPos_, out_.size() - outPos_);
     if (sent.status == net::Io::WouldBlock) {
-      if (!Register()) {
-        Close();
-        return;
-      }
-      socket_->async_wait(tcp::socket::wait_write, [self = shared_from_this()](const asio::error_code &ec) {
-        if (self->closed_) return;
-        if (ec) self->Close();
-        else self->Flush();
-      });
+      Wait(tcp::socket::wait_write);
       return;
     }
     if (sent.status != net::Io::Moved) {  // the peer is gone: nothing more is written
@@ -455,7 +448,7 @@ void Connection::Drain() {
         }
         continue;
       case net::Io::WouldBlock:
-        WaitReadable();
+        Wait(tcp::socket::wait_read);
         return;
       case net::Io::Ended:
       case net::Io::Failed:

@@ -1,4 +1,5 @@
 #include "platform/datetime.h"
+#include "platform/datetime_backend.h"
 
 #include <cstdio>
 #include <cstring>
@@ -78,6 +79,13 @@ Regional RegionalFromStrftime(std::string_view dateFormat, std::string_view time
   r.shortDateFormat = date;
   r.longTimeFormat = time;
   return r;
+}
+
+LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
+
+const Regional &CurrentRegional() {
+  static const Regional regional = backend::LoadRegional();
+  return regional;
 }
 
 std::u16string FormatDateTime(std::u16string_view pattern, const LocalTime &t, const Regional &regional) {

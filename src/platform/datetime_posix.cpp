@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "platform/datetime.h"
+#include "platform/datetime_backend.h"
 
 namespace tav {
-namespace {
 
-Regional LoadRegional() {
+Regional backend::LoadRegional() {
   locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
   if (loc == static_cast<locale_t>(0)) return Regional{};
   Regional result;
@@ -23,25 +23,16 @@ Regional LoadRegional() {
   return result;
 }
 
-}  // namespace
-
 LocalTime ToLocalTime(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
   return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
-
 std::tm UtcParts(std::time_t t) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   return tm;
-}
-
-const Regional &CurrentRegional() {
-  static const Regional regional = LoadRegional();
-  return regional;
 }
 
 }  // namespace tav

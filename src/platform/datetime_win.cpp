@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "platform/datetime.h"
+#include "platform/datetime_backend.h"
+#include "platform/win_util.h"
 
 namespace tav {
 namespace {
@@ -11,7 +13,7 @@ std::u16string LocaleText(LCTYPE what) {
   wchar_t buffer[128] = {};
   const int n = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, what, buffer, 128);
   if (n <= 1) return {};
-  return std::u16string(reinterpret_cast<const char16_t *>(buffer), static_cast<std::size_t>(n - 1));
+  return win::Text(buffer, static_cast<std::size_t>(n - 1));
 }
 
 // A Windows date or time picture in the formatter's letters: d, M and y stay, H and
@@ -43,7 +45,10 @@ std::u16string Translate(std::u16string_view picture, std::u16string_view separa
   return out;
 }
 
-Regional LoadRegional() {
+
+}  // namespace
+
+Regional backend::LoadRegional() {
   Regional result;
   const std::u16string dateSeparator = LocaleText(LOCALE_SDATE);
   const std::u16string timeSeparator = LocaleText(LOCALE_STIME);
@@ -57,25 +62,16 @@ Regional LoadRegional() {
   return result;
 }
 
-}  // namespace
-
 LocalTime ToLocalTime(std::time_t t) {
   std::tm tm{};
   localtime_s(&tm, &t);
   return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
-
 std::tm UtcParts(std::time_t t) {
   std::tm tm{};
   gmtime_s(&tm, &t);
   return tm;
-}
-
-const Regional &CurrentRegional() {
-  static const Regional regional = LoadRegional();
-  return regional;
 }
 
 }  // namespace tav

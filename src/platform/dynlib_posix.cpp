@@ -1,8 +1,9 @@
-#include "platform/dynlib.h"
-
+// Dynamic libraries on Linux: dlopen(RTLD_NOW | RTLD_LOCAL), dlsym, dlclose.
 #include <dlfcn.h>
 
 #include <utility>
+
+#include "platform/dynlib.h"
 
 namespace tav {
 
@@ -15,19 +16,6 @@ DynamicLibrary DynamicLibrary::Open(const std::string &utf8Path, std::string *er
   }
   return DynamicLibrary(handle);
 }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-DynamicLibrary::~DynamicLibrary() { close(); }
 
 void *DynamicLibrary::symbol(const char *name) const noexcept {
   return handle_ != nullptr ? dlsym(handle_, name) : nullptr;

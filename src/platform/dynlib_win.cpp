@@ -17,18 +17,6 @@ DynamicLibrary DynamicLibrary::Open(const std::string &utf8Path, std::string *er
   return DynamicLibrary(reinterpret_cast<void *>(module));
 }
 
-DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-DynamicLibrary::~DynamicLibrary() { close(); }
-
 void *DynamicLibrary::symbol(const char *name) const noexcept {
   if (handle_ == nullptr) return nullptr;
   return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle_), name));

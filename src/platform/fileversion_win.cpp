@@ -6,12 +6,13 @@
 #include "platform/errors.h"
 #include "platform/fileversion.h"
 #include "platform/files.h"
+#include "platform/win_util.h"
 
 namespace tav {
 
 FileVersion ReadFileVersion(std::u16string_view path) {
   const std::u16string resolved = files::ResolveNoCase(path);
-  const auto *wide = reinterpret_cast<const wchar_t *>(resolved.c_str());
+  const wchar_t *wide = win::Wide(resolved);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(wide, &ignored);
   if (size == 0) {

@@ -5,11 +5,12 @@
 
 #include "platform/text.h"
 #include "platform/text_backend.h"
+#include "platform/win_util.h"
 
 namespace tav::text {
 namespace {
 
-const wchar_t *Wide(const char16_t *units) { return reinterpret_cast<const wchar_t *>(units); }
+using win::Wide;
 
 std::optional<std::u16string> FromCodePage(std::string_view bytes, UINT codePage) {
   if (bytes.empty()) return std::u16string();

@@ -10,7 +10,9 @@
 
 namespace tav::win {
 
-inline const wchar_t *Wide(const std::u16string &text) { return reinterpret_cast<const wchar_t *>(text.c_str()); }
+// UTF-16 text as the system's wide characters (both 16 bits here), and back.
+inline const wchar_t *Wide(const char16_t *units) { return reinterpret_cast<const wchar_t *>(units); }
+inline const wchar_t *Wide(const std::u16string &text) { return Wide(text.c_str()); }
 inline std::u16string Text(const wchar_t *text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t *>(text), length);
 }

@@ -1,0 +1,12 @@
+// What the clock and regional formats ask of the system (datetime_posix.cpp,
+// datetime_win.cpp). Internal to the platform layer; datetime.h is the public side.
+#pragma once
+
+#include "platform/datetime.h"
+
+namespace tav::backend {
+
+// The regional settings as the system holds them; the defaults when it names none.
+Regional LoadRegional();
+
+}  // namespace tav::backend
