@@ -55,6 +55,17 @@ class NewFile {
 // is taken; an IoError for any other failure.
 std::optional<NewFile> CreateNew(std::u16string_view path);
 
+// A file made by CreateNumbered, with the name it got.
+struct NumberedFile {
+  NewFile file;
+  std::u16string path;
+};
+
+// Creates "<stem><extension>" when that name is free, else the first free one of
+// "<stem><separator>1<extension>", "<stem><separator>2<extension>", ...: a name
+// already taken is never replaced. An IoError when no name can be created.
+NumberedFile CreateNumbered(std::u16string_view stem, std::u16string_view separator, std::u16string_view extension);
+
 // The system's path separator, and `name` joined to `directory` with it.
 #if defined(_WIN32)
 inline constexpr std::u16string_view kSeparator = u"\\";

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/prompter.h"
+#include "host/qt/prompter.h"
 #include "log/execution_log.h"
 
 namespace tav::testing {

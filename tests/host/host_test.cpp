@@ -10,9 +10,9 @@
 #include <QPushButton>
 
 #include "bizlib/bridge.h"
-#include "host/form_principal.h"
-#include "host/frm_logproc.h"
-#include "host/qtext.h"
+#include "host/qt/form_principal.h"
+#include "host/qt/frm_logproc.h"
+#include "host/qt/qtext.h"
 #include "host_support.h"
 #include "http/listener.h"
 #include "support/http_client.h"

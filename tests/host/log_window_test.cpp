@@ -5,12 +5,13 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
-#include "host/form_principal.h"
-#include "host/frm_logproc.h"
-#include "host/qtext.h"
+#include "host/qt/form_principal.h"
+#include "host/qt/frm_logproc.h"
+#include "host/qt/qtext.h"
 #include "host_support.h"
 #include "platform/text.h"
 
@@ -89,7 +90,7 @@ TEST(LogWindow, SaveWritesWindows1252AndAsks) {
   form.RegistraLog(u"Ação €");
   form.RegistraLogErro(u"Teste()", u"0", u"causa\r\nsegunda");
   ProcessEvents();
-  const QString file = form.FormLogProc()->btnSalvarLogClick();
+  const QString file = tav::host::Q(form.FormLogProc()->btnSalvarLogClick());
   ASSERT_FALSE(file.isEmpty());
   const std::string name = std::filesystem::path(file.toStdString()).filename().string();
   EXPECT_EQ(name.size(), std::string("LogExecucao_09-12-2024_14_03_27.txt").size());
@@ -108,13 +109,40 @@ TEST(LogWindow, SaveWritesWindows1252AndAsks) {
   EXPECT_EQ(prompter.opened, QStringList{QUrl::fromLocalFile(file).toString()});
 }
 
+TEST(LogWindow, SavesWithinOneSecondKeepEveryFile) {
+  WorkingDirectory dir;
+  tav::testing::RecordingPrompter prompter;
+  TFormPrincipal form;
+  form.btnLogExec->click();
+  // The name a save in this second takes is already there: it is kept, and the
+  // saves go on to the counter names.
+  std::vector<std::u16string> names;
+  for (int i = 0; i < 3; ++i) {
+    form.RegistraLog(u"linha " + tav::text::Ascii(std::to_string(i)));
+    ProcessEvents();
+    names.push_back(form.FormLogProc()->btnSalvarLogClick());
+  }
+  ASSERT_FALSE(names[0].empty());
+  std::set<std::u16string> distinct(names.begin(), names.end());
+  EXPECT_EQ(distinct.size(), 3u);
+  for (const auto &name : names) EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(tav::text::ToUtf8(name))));
+  const std::string first = tav::text::ToUtf8(names[0]);
+  const std::string second = tav::text::ToUtf8(names[1]);
+  if (second.size() == first.size() + 2) {  // the same second: "<name>_1.txt"
+    EXPECT_EQ(second, first.substr(0, first.size() - 4) + "_1.txt");
+  }
+  // Each file holds the log as it stood at its save.
+  EXPECT_LT(ReadFile(first).size(), ReadFile(tav::text::ToUtf8(names[2])).size());
+  EXPECT_EQ(prompter.confirmations.size(), 3);
+}
+
 TEST(LogWindow, SaveFailureShowsTheErrorAndAsksNothing) {
   WorkingDirectory dir;
   tav::testing::RecordingPrompter prompter;
   TFormPrincipal form;
   form.btnLogExec->click();
   std::filesystem::remove_all(dir.path());  // the working directory is gone: nothing can be created in it
-  EXPECT_TRUE(form.FormLogProc()->btnSalvarLogClick().isEmpty());
+  EXPECT_TRUE(form.FormLogProc()->btnSalvarLogClick().empty());
   ASSERT_EQ(prompter.errors.size(), 1);
   EXPECT_TRUE(prompter.errors[0].contains(QStringLiteral("working directory"))) << prompter.errors[0].toStdString();
   EXPECT_TRUE(prompter.confirmations.isEmpty());

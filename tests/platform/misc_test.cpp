@@ -14,6 +14,7 @@
 #include "platform/strconv.h"
 #include "platform/text.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 
 TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
 
@@ -105,3 +106,21 @@ TEST(Files, ANewFileMayBeReadButNotWrittenByOthers) {
   std::filesystem::remove(path);
 }
 #endif
+
+TEST(Files, NumberedNamesNeverReplaceAFile) {
+  const auto folder = std::filesystem::temp_directory_path() / ("numbered_" + std::to_string(tav::testing::ProcessId()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::u16string stem = tav::files::Join(tav::text::FromUtf8(folder.string()), u"LogExecucao_X");
+  tav::files::WriteAll(stem + u".txt", "first");
+  tav::files::WriteAll(stem + u"_2.txt", "third");
+  const char *const expected[] = {"LogExecucao_X_1.txt", "LogExecucao_X_3.txt", "LogExecucao_X_4.txt"};
+  for (const char *name : expected) {
+    auto made = tav::files::CreateNumbered(stem, u"_", u".txt");
+    EXPECT_EQ(std::filesystem::path(tav::text::ToUtf8(made.path)).filename().string(), name);
+    made.file.WriteAndClose(name);
+  }
+  EXPECT_EQ(tav::files::ReadAll(stem + u".txt"), std::optional<std::string>("first"));
+  EXPECT_EQ(tav::files::ReadAll(stem + u"_2.txt"), std::optional<std::string>("third"));
+  std::filesystem::remove_all(folder);
+}

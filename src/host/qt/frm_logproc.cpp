@@ -1,7 +1,5 @@
-#include "host/frm_logproc.h"
+#include "host/qt/frm_logproc.h"
 
-#include <QApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,16 +7,11 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStyle>
+#include <QUrl>
 
-#include "host/form_principal.h"
-#include "host/prompter.h"
-#include "host/qtext.h"
-#include "log/execution_log.h"
-#include "platform/datetime.h"
-#include "platform/errors.h"
-#include "platform/files.h"
-#include "platform/fileversion.h"
-#include "platform/text.h"
+#include "host/qt/form_principal.h"
+#include "host/qt/prompter.h"
+#include "host/qt/qtext.h"
 
 namespace tav::host {
 namespace {
@@ -65,8 +58,8 @@ TFrmLogProc::TFrmLogProc(QWidget *owner) : QWidget(owner, Qt::Window) {
   btnLimparLog->move(131, 3);
 
   connect(btnSalvarLog, &QPushButton::clicked, this, [this] { btnSalvarLogClick(); });
-  connect(btnLimparLog, &QPushButton::clicked, this, &TFrmLogProc::btnLimparLogClick);
-  connect(btnFechar, &QPushButton::clicked, this, &TFrmLogProc::btnFecharClick);
+  connect(btnLimparLog, &QPushButton::clicked, this, [this] { btnLimparLogClick(); });
+  connect(btnFechar, &QPushButton::clicked, this, [this] { btnFecharClick(); });
   DrainEntries();
 }
 
@@ -81,24 +74,7 @@ void TFrmLogProc::resizeEvent(QResizeEvent *event) {
 void TFrmLogProc::showEvent(QShowEvent *event) {
   QWidget::showEvent(event);
   if (event->spontaneous()) return;  // a restore by the window system is not a new showing
-  // Caption: version, the executable's modification time and the port.
-  const std::u16string exe = files::ExecutablePath();
-  std::u16string caption = u"WsTavoric Log - Versão: ";
-  try {
-    caption += RetornaVersao(exe);
-  } catch (const std::exception &) {
-  }
-  caption += u" Compilado em : ";
-  if (const auto built = files::ModifiedTime(exe)) {
-    const Regional &regional = CurrentRegional();
-    caption += FormatDateTime(regional.shortDateFormat, *built, regional);
-    if (built->hour != 0 || built->minute != 0 || built->second != 0) {
-      caption += u" ";
-      caption += FormatDateTime(regional.longTimeFormat, *built, regional);
-    }
-  }
-  caption += u" ";
-  setWindowTitle(Q(caption) + mPorta);
+  setWindowTitle(Q(Caption()));
   // Centred in the work area of its screen.
   if (QScreen *screen = this->screen()) {
     const QRect area = screen->availableGeometry();
@@ -107,13 +83,12 @@ void TFrmLogProc::showEvent(QShowEvent *event) {
   }
 }
 
-void TFrmLogProc::DrainEntries() {
-  const auto batch = log::ExecutionLog::Global().Read(next_);
-  next_ = batch.next;
-  if (batch.entries.empty()) return;
+// ---- view operations ----------------------------------------------------------
+
+void TFrmLogProc::AppendEntries(const std::vector<std::u16string> &entries) {
   QScrollBar *bar = memLog->verticalScrollBar();
   const bool atEnd = bar->value() == bar->maximum();
-  for (const auto &entry : batch.entries) {
+  for (const auto &entry : entries) {
     QString line = Q(entry);
     line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     memLog->appendPlainText(line);
@@ -121,45 +96,19 @@ void TFrmLogProc::DrainEntries() {
   if (atEnd) bar->setValue(bar->maximum());
 }
 
-std::u16string TFrmLogProc::LogText() const {
+void TFrmLogProc::ClearShownText() { memLog->clear(); }
+
+std::u16string TFrmLogProc::ShownText() const {
   if (memLog->document()->isEmpty()) return {};
-  QString saved = memLog->toPlainText();
-  saved.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-  saved += QStringLiteral("\r\n");
-  return U(saved);
+  return U(memLog->toPlainText());
 }
 
-void TFrmLogProc::btnLimparLogClick() {
-  memLog->clear();
-  log::ExecutionLog &log = log::ExecutionLog::Global();
-  log.Clear();
-  next_ = log.Read(0).next;
-  // Written whether or not the log is active.
-  log.AppendRaw(FormatDateTime(u"hh:nn:ss", LocalNow()) + u" Registro de Log Reiniciado.");
-  DrainEntries();
-}
+void TFrmLogProc::ShowErrorBox(std::u16string_view message) { Prompter::Current().ShowError(this, Q(message)); }
 
-QString TFrmLogProc::btnSalvarLogClick() {
-  DrainEntries();
-  std::u16string name;
-  try {
-    name = files::Join(files::RequireCurrentDirectory(), u"LogExecucao_" + FormatDateTime(u"DD-MM-YYYY_hh_mm_ss", LocalNow()) + u".txt");
-    files::WriteAll(name, text::ToAnsi(LogText()));
-  } catch (const std::exception &error) {
-    Prompter::Current().ShowError(this, Q(ErrorText(error)));
-    return {};
-  }
-  const QString file = Q(name);
-  if (Prompter::Current().Confirm(this, QStringLiteral("Arquivo de Log armazenado em: \r\n") + file +
-                                            QStringLiteral("\r\nAbrir o Arquivo? ")))
-    Prompter::Current().Open(QUrl::fromLocalFile(file));
-  return file;
-}
+bool TFrmLogProc::ConfirmBox(std::u16string_view message) { return Prompter::Current().Confirm(this, Q(message)); }
 
-void TFrmLogProc::btnFecharClick() {
-  if (FormPrincipal != nullptr) FormPrincipal->SetLogAtivo(false);
-  else log::ExecutionLog::Global().SetActive(false);
-  close();
-}
+void TFrmLogProc::OpenWithShell(std::u16string_view file) { Prompter::Current().Open(QUrl::fromLocalFile(Q(file))); }
+
+void TFrmLogProc::HideWindow() { close(); }
 
 }  // namespace tav::host

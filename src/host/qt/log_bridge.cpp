@@ -1,4 +1,4 @@
-#include "host/log_bridge.h"
+#include "host/qt/log_bridge.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "host/prompter.h"
+#include "host/qt/prompter.h"
 
 #include <QApplication>
 #include <QDesktopServices>

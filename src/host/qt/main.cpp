@@ -5,7 +5,7 @@
 #include <pthread.h>
 #include <thread>
 
-#include "host/form_principal.h"
+#include "host/qt/form_principal.h"
 #include "http/module/web_module.h"
 #include "platform/fileversion.h"
 #include "platform/https.h"

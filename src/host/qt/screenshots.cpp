@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <clocale>
 
-#include "host/form_principal.h"
-#include "host/frm_logproc.h"
+#include "host/qt/form_principal.h"
+#include "host/qt/frm_logproc.h"
 #include "http/module/web_module.h"
 #include "platform/fileversion.h"
 

@@ -1,0 +1,39 @@
+// The execution log window on Qt: the log window logic's controls and view operations.
+#pragma once
+
+#include <QWidget>
+
+#include "host/log_window.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace tav::host {
+
+class TFrmLogProc : public QWidget, public LogWindowController {
+  Q_OBJECT
+ public:
+  // `owner` is the controller; the window is a top-level window it owns.
+  explicit TFrmLogProc(QWidget *owner);
+
+  QWidget *pnlTopo, *pnlRodape;
+  QPushButton *btnFechar, *btnSalvarLog;
+  QLabel *Label1;
+  QPushButton *btnLimparLog;
+  QPlainTextEdit *memLog;
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
+
+  void AppendEntries(const std::vector<std::u16string> &entries) override;
+  void ClearShownText() override;
+  std::u16string ShownText() const override;
+  void ShowErrorBox(std::u16string_view message) override;
+  bool ConfirmBox(std::u16string_view message) override;
+  void OpenWithShell(std::u16string_view file) override;
+  void HideWindow() override;
+};
+
+}  // namespace tav::host

@@ -1,0 +1,294 @@
+#include "host/win32/frm_logproc.h"
+
+#include <string>
+
+#include "log/execution_log.h"
+#include "platform/win_util.h"
+
+namespace tav::host::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TFrmLogProc";
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+constexpr int kClientWidth = 794, kClientHeight = 455;
+constexpr int kMinWidth = 750, kMinHeight = 450;  // outer size
+constexpr int kTopHeight = 35, kBottomHeight = 46;
+constexpr int kButtonWidth = 121, kButtonHeight = 38;
+constexpr COLORREF kMaroon = RGB(0x80, 0x00, 0x00);
+constexpr UINT kDrainMessage = WM_APP + 1;  // new log entries wait to be shown
+
+enum ControlId : int { kSalvar = 201, kLimpar, kFechar, kTexto, kTitulo };
+
+// The icons of the three flat buttons, drawn in a square of `size` at (x, y).
+void DrawGlyph(HDC dc, int id, int x, int y, int size) {
+  const int unit = size / 8 > 0 ? size / 8 : 1;
+  HGDIOBJ oldPen = GetCurrentObject(dc, OBJ_PEN), oldBrush = GetCurrentObject(dc, OBJ_BRUSH);
+  if (id == kSalvar) {  // a diskette
+    HBRUSH body = CreateSolidBrush(RGB(0x1F, 0x4E, 0x9A)), label = CreateSolidBrush(RGB(0xFF, 0xFF, 0xFF));
+    RECT outer{x, y, x + size, y + size}, top{x + 2 * unit, y + unit, x + size - 2 * unit, y + 3 * unit + unit / 2},
+        slot{x + 2 * unit, y + 5 * unit, x + size - 2 * unit, y + size - unit};
+    FillRect(dc, &outer, body);
+    FillRect(dc, &top, label);
+    FillRect(dc, &slot, label);
+    DeleteObject(body);
+    DeleteObject(label);
+  } else if (id == kLimpar) {  // a page with a green arrow turning back
+    HBRUSH page = CreateSolidBrush(RGB(0xFF, 0xFF, 0xFF));
+    HPEN edge = CreatePen(PS_SOLID, 1, RGB(0x60, 0x60, 0x60)), arrow = CreatePen(PS_SOLID, 2 * unit, RGB(0x2E, 0x8B, 0x3A));
+    SelectObject(dc, edge);
+    SelectObject(dc, page);
+    Rectangle(dc, x + unit, y, x + size - unit, y + size);
+    SelectObject(dc, arrow);
+    Arc(dc, x + 2 * unit, y + 2 * unit, x + size - 2 * unit, y + size - 2 * unit, x + size - 2 * unit, y + size / 2,
+        x + size / 2, y + 2 * unit);
+    MoveToEx(dc, x + size / 2, y + 2 * unit, nullptr);
+    LineTo(dc, x + size / 2 + 2 * unit, y + unit);
+    MoveToEx(dc, x + size / 2, y + 2 * unit, nullptr);
+    LineTo(dc, x + size / 2 + 2 * unit, y + 3 * unit + unit / 2);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(page);
+    DeleteObject(edge);
+    DeleteObject(arrow);
+  } else {  // a red cross
+    HPEN cross = CreatePen(PS_SOLID, 2 * unit, RGB(0xC0, 0x20, 0x20));
+    SelectObject(dc, cross);
+    MoveToEx(dc, x + unit, y + unit, nullptr);
+    LineTo(dc, x + size - unit, y + size - unit);
+    MoveToEx(dc, x + size - unit, y + unit, nullptr);
+    LineTo(dc, x + unit, y + size - unit);
+    SelectObject(dc, oldPen);
+    DeleteObject(cross);
+  }
+}
+
+}  // namespace
+
+TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
+  sky_.reset(CreateSolidBrush(RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue)));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &TFrmLogProc::Procedure;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.hIcon = LoadIconW(instance, L"MAINICON");
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassExW(&windowClass);
+  CreateWindowExW(kExStyle, kWindowClass, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner, nullptr, instance,
+                  this);
+  HWND window = window_.get();
+  constexpr DWORD flat = BS_OWNERDRAW | WS_TABSTOP;
+  btnFechar = Control(L"BUTTON", u"Fechar", flat, window, kFechar);
+  btnSalvarLog = Control(L"BUTTON", u"Salvar Log", flat | WS_GROUP, window, kSalvar);
+  Label1 = Control(L"STATIC", u"Ws Tavoric - Log de Execução", SS_LEFT | SS_NOPREFIX, window, kTitulo);
+  btnLimparLog = Control(L"BUTTON", u"Limpar Log", flat, window, kLimpar);
+  memLog = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                               ES_AUTOHSCROLL | ES_WANTRETURN | ES_NOHIDESEL,
+                           0, 0, 0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTexto)), instance, nullptr);
+  SendMessageW(memLog, EM_SETLIMITTEXT, 0, 0);  // no limit but the system's
+  SetDpi(DpiOf(window));
+  const SIZE outer = OuterSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kStyle, kExStyle, dpi_);
+  SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  // Entries arrive on any thread; each one only wakes the GUI thread, which reads
+  // every entry not shown yet, in the log's order.
+  log::ExecutionLog::Global().SetListener([this, window] {
+    if (!drainPosted_.exchange(true)) PostMessageW(window, kDrainMessage, 0, 0);
+  });
+  DrainEntries();
+}
+
+TFrmLogProc::~TFrmLogProc() {
+  log::ExecutionLog::Global().SetListener({});  // waits for a notification in progress
+  window_.reset();
+}
+
+LRESULT CALLBACK TFrmLogProc::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto *self = static_cast<TFrmLogProc *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+    self->window_.reset(window);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto *self = reinterpret_cast<TFrmLogProc *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    (void)self->window_.release();  // already being destroyed
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT TFrmLogProc::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND window = window_.get();
+  switch (message) {
+    case kDrainMessage:
+      drainPosted_.store(false);
+      DrainEntries();
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) {
+        switch (LOWORD(wParam)) {
+          case kSalvar: btnSalvarLogClick(); break;
+          case kLimpar: btnLimparLogClick(); break;
+          case kFechar: btnFecharClick(); break;
+          default: break;
+        }
+      }
+      return 0;
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      auto *limits = reinterpret_cast<MINMAXINFO *>(lParam);
+      limits->ptMinTrackSize = POINT{Scale(kMinWidth, dpi_), Scale(kMinHeight, dpi_)};
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      SetDpi(HIWORD(wParam));
+      const auto *suggested = reinterpret_cast<const RECT *>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      SetTextColor(dc, kMaroon);
+      SetBkColor(dc, RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue));
+      return reinterpret_cast<LRESULT>(sky_.get());
+    }
+    case WM_DRAWITEM:
+      DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT *>(lParam));
+      return TRUE;
+    case WM_CLOSE:
+      HideWindow();  // the title-bar close box hides the window; the log goes on recording
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void TFrmLogProc::SetDpi(UINT dpi) {
+  dpi_ = dpi;
+  font_ = UiFont(dpi, false);
+  boldFont_ = UiFont(dpi, true);
+  for (HWND control : {btnFechar, btnSalvarLog, btnLimparLog, memLog})
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+  SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_.get()), TRUE);
+  Layout();
+}
+
+void TFrmLogProc::Layout() {
+  RECT client{};
+  GetClientRect(window_.get(), &client);
+  const int width = client.right, height = client.bottom;
+  const int top = Scale(kTopHeight, dpi_), bottom = Scale(kBottomHeight, dpi_);
+  const int buttonWidth = Scale(kButtonWidth, dpi_), buttonHeight = Scale(kButtonHeight, dpi_);
+  const int buttonTop = height - bottom + Scale(3, dpi_);
+  const auto place = [](HWND control, int x, int y, int w, int h) {
+    SetWindowPos(control, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  place(Label1, Scale(8, dpi_), Scale(6, dpi_), Scale(300, dpi_), Scale(16, dpi_));
+  place(btnSalvarLog, Scale(8, dpi_), buttonTop, buttonWidth, buttonHeight);
+  place(btnLimparLog, Scale(131, dpi_), buttonTop, buttonWidth, buttonHeight);
+  place(btnFechar, width - Scale(9, dpi_) - buttonWidth, buttonTop, buttonWidth, buttonHeight);
+  place(memLog, 0, top, width, height - top - bottom > 0 ? height - top - bottom : 0);
+  InvalidateRect(window_.get(), nullptr, TRUE);
+}
+
+void TFrmLogProc::Paint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window_.get(), &paint);
+  RECT client{};
+  GetClientRect(window_.get(), &client);
+  RECT band{0, 0, client.right, Scale(kTopHeight, dpi_)};
+  FillRect(dc, &band, sky_.get());  // the top band; the bottom one keeps the window's colour
+  EndPaint(window_.get(), &paint);
+}
+
+void TFrmLogProc::DrawButton(const DRAWITEMSTRUCT &item) const {
+  HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  if (pressed) DrawEdge(dc, &area, BDR_SUNKENOUTER, BF_RECT);  // flat: an edge only while pressed
+  const int glyph = Scale(16, dpi_), gap = Scale(6, dpi_), shift = pressed ? 1 : 0;
+  const std::u16string caption = GetText(item.hwndItem);
+  HGDIOBJ oldFont = SelectObject(dc, font_.get());
+  SIZE textSize{};
+  GetTextExtentPoint32W(dc, win::Wide(caption), static_cast<int>(caption.size()), &textSize);
+  const int contentWidth = glyph + gap + textSize.cx;
+  const int left = area.left + (area.right - area.left - contentWidth) / 2 + shift;
+  const int middle = (area.top + area.bottom) / 2 + shift;
+  DrawGlyph(dc, static_cast<int>(item.CtlID), left, middle - glyph / 2, glyph);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  RECT text{left + glyph + gap, area.top, area.right, area.bottom};
+  text.top += shift;
+  text.bottom += shift;
+  DrawTextW(dc, win::Wide(caption), static_cast<int>(caption.size()), &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(dc, oldFont);
+  if ((item.itemState & ODS_FOCUS) != 0) {
+    RECT focus = area;
+    InflateRect(&focus, -Scale(3, dpi_), -Scale(3, dpi_));
+    DrawFocusRect(dc, &focus);
+  }
+}
+
+void TFrmLogProc::Show() {
+  HWND window = window_.get();
+  if (!IsWindowVisible(window)) {
+    SetText(window, Caption());
+    // Centred in the work area of its screen.
+    const RECT area = WorkArea(window);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    const int width = outer.right - outer.left, height = outer.bottom - outer.top;
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(window);
+}
+
+// ---- view operations ----------------------------------------------------------
+
+void TFrmLogProc::AppendEntries(const std::vector<std::u16string> &entries) {
+  std::u16string text;
+  for (const auto &entry : entries) {
+    text += entry;
+    text += u"\r\n";  // every entry ends with a line break
+  }
+  const LRESULT length = GetWindowTextLengthW(memLog);
+  DWORD start = 0, end = 0;
+  SendMessageW(memLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  const bool atEnd = start == end && static_cast<LRESULT>(end) == length;
+  SendMessageW(memLog, EM_SETSEL, static_cast<WPARAM>(length), length);
+  SendMessageW(memLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win::Wide(text)));
+  if (!atEnd) SendMessageW(memLog, EM_SETSEL, start, end);  // the operator's selection stays
+}
+
+void TFrmLogProc::ClearShownText() { SetWindowTextW(memLog, L""); }
+
+std::u16string TFrmLogProc::ShownText() const {
+  std::u16string text = GetText(memLog);
+  // The break after the last entry is the saved file's last line end, not an empty line.
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, u"\r\n") == 0) text.resize(text.size() - 2);
+  return text;
+}
+
+void TFrmLogProc::ShowErrorBox(std::u16string_view message) { ErrorBox(window_.get(), message); }
+
+bool TFrmLogProc::ConfirmBox(std::u16string_view message) { return YesNoBox(window_.get(), message); }
+
+void TFrmLogProc::OpenWithShell(std::u16string_view file) { ShellOpen(window_.get(), file, true); }
+
+void TFrmLogProc::HideWindow() { ShowWindow(window_.get(), SW_HIDE); }
+
+}  // namespace tav::host::win32

@@ -1,0 +1,53 @@
+// The execution log window on Win32: the log window logic's controls and view operations.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "host/log_window.h"
+#include "host/win32/gui.h"
+
+namespace tav::host::win32 {
+
+class TFrmLogProc final : public LogWindowController {
+ public:
+  // A top-level window owned by the main window `owner`.
+  TFrmLogProc(HINSTANCE instance, HWND owner);
+  ~TFrmLogProc() override;  // unhooks the log's notifications
+
+  HWND Handle() const { return window_.get(); }
+  // Shows the window (modeless) and brings it to the front; a window that was
+  // hidden gets its caption anew and is centred in its work area.
+  void Show();
+
+  HWND btnFechar = nullptr, btnSalvarLog = nullptr;
+  HWND Label1 = nullptr;
+  HWND btnLimparLog = nullptr;
+  HWND memLog = nullptr;
+
+ protected:
+  void AppendEntries(const std::vector<std::u16string> &entries) override;
+  void ClearShownText() override;
+  std::u16string ShownText() const override;
+  void ShowErrorBox(std::u16string_view message) override;
+  bool ConfirmBox(std::u16string_view message) override;
+  void OpenWithShell(std::u16string_view file) override;
+  void HideWindow() override;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void Layout();  // places the bands, the buttons and the text for the client size
+  void SetDpi(UINT dpi);
+  void Paint();
+  void DrawButton(const DRAWITEMSTRUCT &item) const;
+
+  Window window_;
+  Font font_, boldFont_;
+  Brush sky_;
+  UINT dpi_ = kBaseDpi;
+  std::atomic<bool> drainPosted_{false};  // a notification is on its way to the GUI thread
+};
+
+}  // namespace tav::host::win32
