@@ -1,9 +1,7 @@
-// The real program, started offscreen in a scratch working directory with the
-// stand-in library, driven with raw HTTP over loopback.
+// The real program, started in a scratch working directory with the stand-in
+// library, driven with raw HTTP over loopback (on Linux offscreen; on Windows,
+// under Wine, with its windows on a virtual X display).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,10 +11,13 @@
 #include <thread>
 
 #include "support/http_client.h"
+#include "support/portable.h"
+#include "support/program.h"
 #include "support/test_gateway.h"
 
 namespace fs = std::filesystem;
 using tav::testing::Exchange;
+using tav::testing::Program;
 
 namespace {
 
@@ -30,71 +31,15 @@ std::string ReadFile(const fs::path &p) {
   return s.str();
 }
 
-// A port the program can bind: below the ephemeral range, so that the client
-// sockets of tests running alongside (their local ports come from that range)
-// never take it between this check and the program's bind.
-std::uint16_t FreePort() {
-  static std::uint16_t next = static_cast<std::uint16_t>(20000 + (::getpid() * 37) % 10000);
-  for (int attempt = 0; attempt < 2000; ++attempt) {
-    const std::uint16_t port = next;
-    next = next >= 31999 ? 20000 : static_cast<std::uint16_t>(next + 1);
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    if (free) return port;
-  }
-  return 0;
-}
-
-// The program in its own working directory; stopped (SIGTERM, then SIGKILL) at the end.
-class Program {
- public:
-  Program(const fs::path &dir, std::uint16_t port) : port_(port) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (::chdir(dir.c_str()) != 0) ::_exit(126);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      std::freopen((dir / "program.out").c_str(), "w", stderr);
-      ::execl(TAV_PROGRAM, TAV_PROGRAM, static_cast<char *>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~Program() {
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  // Waits until the listener answers.
-  bool Ready() const {
-    for (int i = 0; i < 300; ++i) {
-      tav::testing::RawClient probe(port_);
-      if (probe.connected()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-
- private:
-  pid_t pid_;
-  std::uint16_t port_;
-};
-
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
-    dir_ = fs::temp_directory_path() / ("program_" + std::to_string(::getpid()) + "_" +
+    tav::testing::SetEnv("no_proxy", "127.0.0.1,localhost");
+    dir_ = fs::temp_directory_path() / ("program_" + std::to_string(tav::testing::ProcessId()) + "_" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    port_ = FreePort();
+    port_ = tav::testing::FreePort();
   }
   void TearDown() override {
     program_.reset();
@@ -106,8 +51,8 @@ class ProgramTest : public ::testing::Test {
         << "[SERVIDOR]\r\nPORTA=" << port_ << "\r\n" << serverIni << "[DLL]\r\nUSUARIO=demo\r\nSENHA=demo123\r\n[GERAIS]\r\nINICIARAUTO=S\r\n"
         << extraIni;
     std::ofstream(dir_ / "DozUzedoda.ini") << "[LOG]\r\nAtivo=NAO\r\n[BANCO]\r\nARQUIVO=teste.db\r\n";
-    if (withLibrary) fs::copy_file(TAV_STANDIN, dir_ / "DozUzedoda.so");
-    program_ = std::make_unique<Program>(dir_, port_);
+    if (withLibrary) fs::copy_file(TAV_STANDIN, dir_ / fs::path(TAV_STANDIN).filename());
+    program_ = std::make_unique<Program>(TAV_PROGRAM, dir_, port_);
     ASSERT_TRUE(program_->Ready()) << ReadFile(dir_ / "program.out");
   }
   std::string Post(const std::string &target, const std::string &body, const std::string &headers = "") const {
@@ -217,3 +162,121 @@ TEST_F(ProgramTest, ConnectionLimitsFromTheIni) {
                                 "127.0.0.9")),
             "HTTP/1.1 200 OK");
 }
+
+#if defined(_WIN32)
+namespace {
+
+using namespace tav::testing;
+
+// Waits until `done` holds (polled), up to 10 s.
+template <typename Condition>
+bool Eventually(Condition done) {
+  for (int i = 0; i < 200; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+bool Contains(const std::wstring &text, const wchar_t *part) { return text.find(part) != std::wstring::npos; }
+
+std::string Ansi(const std::wstring &text) {
+  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace
+
+// The native windows, worked the way an operator works them: window messages
+// from this process to the program's controls.
+TEST_F(ProgramTest, TheOperatorsWindows) {
+  Start(true);
+  const std::wstring port = std::to_wstring(port_);
+  HWND main = program_->MainWindow();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(WindowText(main), L"TavWebService");
+  EXPECT_EQ(GetWindowLongPtrW(main, GWL_STYLE) & WS_SYSMENU, 0);  // no close box
+  RECT client{}, outer{}, work{};
+  GetClientRect(main, &client);
+  const int dpi = GetDeviceCaps(GetDC(nullptr), LOGPIXELSX);
+  EXPECT_EQ(client.right, MulDiv(119, dpi, 96));
+  EXPECT_EQ(client.bottom, MulDiv(273, dpi, 96));
+  GetWindowRect(main, &outer);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(outer.right, work.right);  // bottom-right of the work area
+  EXPECT_EQ(outer.bottom, work.bottom);
+  EXPECT_NE(Child(main, L"Static", port.c_str()), nullptr);
+  HWND version = FindWindowExW(main, Child(main, L"Static", port.c_str()), L"Static", nullptr);
+  EXPECT_EQ(WindowText(version).rfind(L"V 2.0.", 0), 0u) << WindowText(version).size();
+
+  HWND iniciar = Child(main, L"Button", L"Iniciar"), parar = Child(main, L"Button", L"Parar");
+  ASSERT_TRUE(iniciar && parar);
+  EXPECT_TRUE(Eventually([&] { return !IsWindowEnabled(iniciar) && IsWindowEnabled(parar); }));  // started by itself
+
+  // The execution log: opened, then every step is recorded in it.
+  ASSERT_TRUE(Click(Child(main, L"Button", L"Log Execução")));
+  HWND log = WaitForWindow(program_->Id(), L"TFrmLogProc");
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(IsWindowVisible(log));
+  const std::wstring caption = WindowText(log);
+  EXPECT_EQ(caption.rfind(L"WsTavoric Log - Versão: 2.0.6.0 Compilado em : ", 0), 0u);
+  EXPECT_EQ(caption.substr(caption.size() - port.size() - 1), L" " + port);
+  HWND memo = Child(log, L"Edit", nullptr);
+  ASSERT_NE(memo, nullptr);
+  EXPECT_EQ(StatusLine(Post("/WsTavoric?usuario=demo&senha=demo123", "{\"ACAO\":\"CONSULTAR\",\"TABELA\":\"produtos\"}")),
+            "HTTP/1.1 200 OK");
+  EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"Iniciado Execução da Ação no WsTavoric"); }))
+      << Ansi(WindowText(memo));
+
+  // Stop and Start from the buttons; the idle update follows the listener.
+  ASSERT_TRUE(Click(parar));
+  EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(iniciar) && !IsWindowEnabled(parar); }));
+  EXPECT_FALSE(RawClient(port_).connected());
+  ASSERT_TRUE(Click(iniciar));
+  EXPECT_TRUE(program_->Ready());
+  EXPECT_TRUE(Eventually([&] {
+    const std::wstring text = WindowText(memo);
+    return Contains(text, L"Rotina...: btnPararClick()") && Contains(text, L"Rotina...: btnIniciarClick()") &&
+           Contains(text, L" 2 Ativou...");
+  })) << Ansi(WindowText(memo));
+
+  if (const char *pictures = std::getenv("TAV_SCREENSHOT_DIR")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // both windows drawn
+    EXPECT_TRUE(SavePicture(main, fs::path(pictures) / "main.bmp"));
+    EXPECT_TRUE(SavePicture(log, fs::path(pictures) / "log.bmp"));
+    EXPECT_TRUE(SavePicture(GetDesktopWindow(), fs::path(pictures) / "screen.bmp"));
+  }
+
+  // Save: the file, then the native Yes/No box, answered No.
+  const std::wstring shown = WindowText(memo);
+  ASSERT_TRUE(ClickLater(Child(log, L"Button", L"Salvar Log")));
+  HWND box = WaitForWindow(program_->Id(), L"#32770");
+  ASSERT_NE(box, nullptr);
+  const std::wstring question = MessageBoxText(box);
+  const std::wstring prefix = L"Arquivo de Log armazenado em: \r\n";
+  ASSERT_EQ(question.rfind(prefix, 0), 0u) << Ansi(question);
+  const std::wstring file = question.substr(prefix.size(), question.find(L"\r\nAbrir") - prefix.size());
+  EXPECT_EQ(question.substr(prefix.size() + file.size()), L"\r\nAbrir o Arquivo? ");
+  EXPECT_EQ(fs::path(file).parent_path(), dir_);
+  EXPECT_EQ(fs::path(file).filename().wstring().rfind(L"LogExecucao_", 0), 0u);
+  HWND no = Child(box, L"Button", L"&No");
+  ASSERT_TRUE(Click(no != nullptr ? no : GetDlgItem(box, IDNO)));
+  EXPECT_TRUE(Eventually([&] { return ProcessWindow(program_->Id(), L"#32770") == nullptr; }));
+  EXPECT_EQ(ReadFile(file), Ansi(shown));  // the text as shown, in the ANSI code page
+
+  // Clear leaves one line; Fechar hides the window and stops recording.
+  ASSERT_TRUE(Click(Child(log, L"Button", L"Limpar Log")));
+  const std::wstring cleared = WindowText(memo);
+  EXPECT_EQ(cleared.size(), 8u + 28u + 2u) << Ansi(cleared);
+  EXPECT_TRUE(Contains(cleared, L" Registro de Log Reiniciado.\r\n"));
+  ASSERT_TRUE(Click(Child(log, L"Button", L"Fechar")));
+  EXPECT_FALSE(IsWindowVisible(log));
+  EXPECT_EQ(StatusLine(Post("/WsTavoric", "{\"ACAO\":\"PING\"}")), "HTTP/1.1 200 OK");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(WindowText(memo), cleared);
+
+  EXPECT_EQ(program_->Stop(), 0u);  // "Encerrar"
+}
+#endif

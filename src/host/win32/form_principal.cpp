@@ -6,7 +6,9 @@ namespace tav::host::win32 {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFormPrincipal";
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;  // no system menu: no close box
+// No system menu: no close box. Children are not clipped out of the background:
+// the group box leaves its inside for the parent to paint.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr int kClientWidth = 119, kClientHeight = 273;
 
@@ -38,7 +40,7 @@ BOOL CALLBACK MinimizeTopLevel(HWND window, LPARAM) {
 }  // namespace
 
 TFormPrincipal::TFormPrincipal(HINSTANCE instance) : instance_(instance) {
-  sky_.reset(CreateSolidBrush(RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue)));
+  sky_.reset(CreateSolidBrush(kSky));
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &TFormPrincipal::Procedure;
@@ -85,7 +87,7 @@ LRESULT TFormPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN: {
       // Labels, the group box and the check boxes sit on the sky blue.
       HDC dc = reinterpret_cast<HDC>(wParam);
-      SetBkColor(dc, RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue));
+      SetBkColor(dc, kSky);
       SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
       return reinterpret_cast<LRESULT>(sky_.get());
     }
@@ -95,6 +97,14 @@ LRESULT TFormPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       const SIZE outer = OuterSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kStyle, kExStyle, dpi_);
       SetWindowPos(window, nullptr, suggested->left, suggested->top, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
+    }
+    case WM_ERASEBKGND:
+    case WM_PRINTCLIENT: {
+      // Also what themed controls ask for as the background behind them.
+      RECT area{};
+      GetClientRect(window, &area);
+      FillRect(reinterpret_cast<HDC>(wParam), &area, sky_.get());
+      return 1;
     }
     case WM_CLOSE:
       return 0;  // Exit ("Encerrar") is the only way to end the program
@@ -114,11 +124,14 @@ void TFormPrincipal::ComposeControls() {
   btnMinimizar = Control(L"BUTTON", u"Minimizar", button, window, kMinimizar);
   btnLogExec = Control(L"BUTTON", u"Log Execução", button, window, kLogExec);
   grpLogs = Control(L"BUTTON", u"Log da Dll", BS_GROUPBOX, window, kGrupo);
-  chkLog = Control(L"BUTTON", u"Log", BS_AUTOCHECKBOX | WS_TABSTOP, window, kLog);
-  chkLogSql = Control(L"BUTTON", u"Log Sql", BS_AUTOCHECKBOX | WS_TABSTOP, window, kLogSql);
+  chkLog = Control(L"BUTTON", u"Log", BS_AUTOCHECKBOX | WS_TABSTOP | WS_CLIPSIBLINGS, window, kLog);
+  chkLogSql = Control(L"BUTTON", u"Log Sql", BS_AUTOCHECKBOX | WS_TABSTOP | WS_CLIPSIBLINGS, window, kLogSql);
   btnLimparCache = Control(L"BUTTON", u"Reiniciar Cache", button, window, kLimparCache);
   lblTitulo = Control(L"STATIC", u"", SS_CENTER | SS_NOPREFIX, window, kTitulo);
   lblVersao = Control(L"STATIC", u"", SS_CENTER | SS_NOPREFIX, window, kVersao);
+  // The group box is drawn beneath the check boxes it holds (it takes no focus, so
+  // the tab order stays as created).
+  SetWindowPos(grpLogs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Layout(DpiOf(window));
 }
 

@@ -66,7 +66,7 @@ void DrawGlyph(HDC dc, int id, int x, int y, int size) {
 }  // namespace
 
 TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
-  sky_.reset(CreateSolidBrush(RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue)));
+  sky_.reset(CreateSolidBrush(kSky));
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &TFrmLogProc::Procedure;
@@ -160,7 +160,7 @@ LRESULT TFrmLogProc::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wParam);
       SetTextColor(dc, kMaroon);
-      SetBkColor(dc, RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue));
+      SetBkColor(dc, kSky);
       return reinterpret_cast<LRESULT>(sky_.get());
     }
     case WM_DRAWITEM:

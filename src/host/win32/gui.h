@@ -9,6 +9,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "host/controller.h"
+
 namespace tav::host::win32 {
 
 struct GdiDeleter {
@@ -24,6 +26,7 @@ struct WindowDeleter {
 using Window = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
 
 inline constexpr UINT kBaseDpi = 96;
+inline constexpr COLORREF kSky = RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue);
 
 // The window's DPI (its monitor's, for a per-monitor aware program), or the system's.
 UINT DpiOf(HWND window);
