@@ -41,44 +41,18 @@ BOOL CALLBACK MinimizeTopLevel(HWND window, LPARAM) {
 
 TFormPrincipal::TFormPrincipal(HINSTANCE instance) : instance_(instance) {
   sky_.reset(CreateSolidBrush(kSky));
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = &TFormPrincipal::Procedure;
-  windowClass.hInstance = instance_;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = sky_.get();
-  windowClass.hIcon = LoadIconW(instance_, L"MAINICON");
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
-  CreateWindowExW(kExStyle, kWindowClass, L"TavWebService", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
-                  nullptr, instance_, this);  // WM_NCCREATE stores the window in window_
+  Create(instance_, kWindowClass, sky_.get(), kStyle, kExStyle, L"TavWebService", nullptr);
   ComposeControls();
   FormCreate();
 }
 
 TFormPrincipal::~TFormPrincipal() {
   FormLogProc_.reset();  // an owned window goes before its owner
-  window_.reset();
+  DestroyNow();
 }
 
-LRESULT CALLBACK TFormPrincipal::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto *self = static_cast<TFormPrincipal *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
-    self->window_.reset(window);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto *self = reinterpret_cast<TFormPrincipal *>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    (void)self->window_.release();  // already being destroyed
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  return self->Handle(message, wParam, lParam);
-}
-
-LRESULT TFormPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND window = window_.get();
+LRESULT TFormPrincipal::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND window = Handle();
   switch (message) {
     case WM_COMMAND:
       if (lParam != 0) Command(LOWORD(wParam), HIWORD(wParam));
@@ -114,7 +88,7 @@ LRESULT TFormPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TFormPrincipal::ComposeControls() {
-  HWND window = window_.get();
+  HWND window = Handle();
   constexpr DWORD button = BS_PUSHBUTTON | WS_TABSTOP;
   // Created in the tab order; the labels and the group box take no focus.
   btnIniciar = Control(L"BUTTON", u"Iniciar", button | WS_GROUP, window, kIniciar);
@@ -165,7 +139,7 @@ void TFormPrincipal::Layout(UINT dpi) {
     SendMessageW(item.control, WM_SETFONT, reinterpret_cast<WPARAM>(item.bold ? boldFont_.get() : font_.get()), TRUE);
   }
   const SIZE outer = OuterSize(Scale(kClientWidth, dpi), Scale(kClientHeight, dpi), kStyle, kExStyle, dpi);
-  SetWindowPos(window_.get(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(Handle(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TFormPrincipal::Command(int id, int notification) {
@@ -186,8 +160,8 @@ void TFormPrincipal::Command(int id, int notification) {
 
 void TFormPrincipal::Show() {
   FormShow();  // placed before it appears, as the first showing does
-  ShowWindow(window_.get(), SW_SHOWNORMAL);
-  UpdateWindow(window_.get());
+  ShowWindow(Handle(), SW_SHOWNORMAL);
+  UpdateWindow(Handle());
   SetFocus(btnIniciar);
 }
 
@@ -221,11 +195,11 @@ void TFormPrincipal::SetLogSwitch(bool on) {
 bool TFormPrincipal::LogSqlSwitch() const { return SendMessageW(chkLogSql, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void TFormPrincipal::PlaceAtBottomRight() {
-  const RECT area = WorkArea(window_.get());
+  const RECT area = WorkArea(Handle());
   RECT outer{};
-  GetWindowRect(window_.get(), &outer);
+  GetWindowRect(Handle(), &outer);
   const int width = outer.right - outer.left, height = outer.bottom - outer.top;
-  SetWindowPos(window_.get(), nullptr, (area.right - area.left) - width, (area.bottom - area.top) - height, 0, 0,
+  SetWindowPos(Handle(), nullptr, (area.right - area.left) - width, (area.bottom - area.top) - height, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -244,12 +218,12 @@ void TFormPrincipal::ShowRunning(bool active) {
   if (focus == btnParar && !active) SetFocus(btnIniciar);
 }
 
-void TFormPrincipal::ShowErrorBox(std::u16string_view message) { ErrorBox(window_.get(), message); }
+void TFormPrincipal::ShowErrorBox(std::u16string_view message) { ErrorBox(Handle(), message); }
 
-void TFormPrincipal::OpenWithShell(std::u16string_view target) { ShellOpen(window_.get(), target, false); }
+void TFormPrincipal::OpenWithShell(std::u16string_view target) { ShellOpen(Handle(), target, false); }
 
 void TFormPrincipal::ShowLogWindow() {
-  if (!FormLogProc_) FormLogProc_ = std::make_unique<TFrmLogProc>(instance_, window_.get());
+  if (!FormLogProc_) FormLogProc_ = std::make_unique<TFrmLogProc>(instance_, Handle());
   FormLogProc_->mPorta = mPorta;
   FormLogProc_->Show();
 }

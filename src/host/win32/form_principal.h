@@ -12,12 +12,11 @@ namespace tav::host::win32 {
 
 class TFrmLogProc;
 
-class TFormPrincipal final : public ServiceController {
+class TFormPrincipal final : public ServiceController, public NativeWindow {
  public:
   explicit TFormPrincipal(HINSTANCE instance);
   ~TFormPrincipal() override;
 
-  HWND Handle() const { return window_.get(); }
   TFrmLogProc *FormLogProc() const { return FormLogProc_.get(); }
   // Shows the window for the first time (placement, automatic start, labels).
   void Show();
@@ -46,14 +45,12 @@ class TFormPrincipal final : public ServiceController {
   void QuitProgram() override;
 
  private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void ComposeControls();
   void Layout(UINT dpi);  // sizes and places everything for the DPI
   void Command(int id, int notification);
 
   HINSTANCE instance_;
-  Window window_;
   Font font_, boldFont_;
   Brush sky_;
   UINT dpi_ = kBaseDpi;

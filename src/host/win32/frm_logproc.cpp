@@ -67,18 +67,8 @@ void DrawGlyph(HDC dc, int id, int x, int y, int size) {
 
 TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
   sky_.reset(CreateSolidBrush(kSky));
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = &TFrmLogProc::Procedure;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.hIcon = LoadIconW(instance, L"MAINICON");
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
-  CreateWindowExW(kExStyle, kWindowClass, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner, nullptr, instance,
-                  this);
-  HWND window = window_.get();
+  Create(instance, kWindowClass, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), kStyle, kExStyle, L"", owner);
+  HWND window = Handle();
   constexpr DWORD flat = BS_OWNERDRAW | WS_TABSTOP;
   btnFechar = Control(L"BUTTON", u"Fechar", flat, window, kFechar);
   btnSalvarLog = Control(L"BUTTON", u"Salvar Log", flat | WS_GROUP, window, kSalvar);
@@ -103,27 +93,11 @@ TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
 
 TFrmLogProc::~TFrmLogProc() {
   log::ExecutionLog::Global().SetListener({});  // waits for a notification in progress
-  window_.reset();
+  DestroyNow();
 }
 
-LRESULT CALLBACK TFrmLogProc::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto *self = static_cast<TFrmLogProc *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
-    self->window_.reset(window);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto *self = reinterpret_cast<TFrmLogProc *>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    (void)self->window_.release();  // already being destroyed
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  return self->Handle(message, wParam, lParam);
-}
-
-LRESULT TFrmLogProc::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND window = window_.get();
+LRESULT TFrmLogProc::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND window = Handle();
   switch (message) {
     case kDrainMessage:
       drainPosted_.store(false);
@@ -186,7 +160,7 @@ void TFrmLogProc::SetDpi(UINT dpi) {
 
 void TFrmLogProc::Layout() {
   RECT client{};
-  GetClientRect(window_.get(), &client);
+  GetClientRect(Handle(), &client);
   const int width = client.right, height = client.bottom;
   const int top = Scale(kTopHeight, dpi_), bottom = Scale(kBottomHeight, dpi_);
   const int buttonWidth = Scale(kButtonWidth, dpi_), buttonHeight = Scale(kButtonHeight, dpi_);
@@ -199,17 +173,17 @@ void TFrmLogProc::Layout() {
   place(btnLimparLog, Scale(131, dpi_), buttonTop, buttonWidth, buttonHeight);
   place(btnFechar, width - Scale(9, dpi_) - buttonWidth, buttonTop, buttonWidth, buttonHeight);
   place(memLog, 0, top, width, height - top - bottom > 0 ? height - top - bottom : 0);
-  InvalidateRect(window_.get(), nullptr, TRUE);
+  InvalidateRect(Handle(), nullptr, TRUE);
 }
 
 void TFrmLogProc::Paint() {
   PAINTSTRUCT paint;
-  HDC dc = BeginPaint(window_.get(), &paint);
+  HDC dc = BeginPaint(Handle(), &paint);
   RECT client{};
-  GetClientRect(window_.get(), &client);
+  GetClientRect(Handle(), &client);
   RECT band{0, 0, client.right, Scale(kTopHeight, dpi_)};
   FillRect(dc, &band, sky_.get());  // the top band; the bottom one keeps the window's colour
-  EndPaint(window_.get(), &paint);
+  EndPaint(Handle(), &paint);
 }
 
 void TFrmLogProc::DrawButton(const DRAWITEMSTRUCT &item) const {
@@ -242,7 +216,7 @@ void TFrmLogProc::DrawButton(const DRAWITEMSTRUCT &item) const {
 }
 
 void TFrmLogProc::Show() {
-  HWND window = window_.get();
+  HWND window = Handle();
   if (!IsWindowVisible(window)) {
     SetText(window, Caption());
     // Centred in the work area of its screen.
@@ -283,12 +257,12 @@ std::u16string TFrmLogProc::ShownText() const {
   return text;
 }
 
-void TFrmLogProc::ShowErrorBox(std::u16string_view message) { ErrorBox(window_.get(), message); }
+void TFrmLogProc::ShowErrorBox(std::u16string_view message) { ErrorBox(Handle(), message); }
 
-bool TFrmLogProc::ConfirmBox(std::u16string_view message) { return YesNoBox(window_.get(), message); }
+bool TFrmLogProc::ConfirmBox(std::u16string_view message) { return YesNoBox(Handle(), message); }
 
-void TFrmLogProc::OpenWithShell(std::u16string_view file) { ShellOpen(window_.get(), file, true); }
+void TFrmLogProc::OpenWithShell(std::u16string_view file) { ShellOpen(Handle(), file, true); }
 
-void TFrmLogProc::HideWindow() { ShowWindow(window_.get(), SW_HIDE); }
+void TFrmLogProc::HideWindow() { ShowWindow(Handle(), SW_HIDE); }
 
 }  // namespace tav::host::win32

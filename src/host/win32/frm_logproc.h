@@ -10,13 +10,12 @@
 
 namespace tav::host::win32 {
 
-class TFrmLogProc final : public LogWindowController {
+class TFrmLogProc final : public LogWindowController, public NativeWindow {
  public:
   // A top-level window owned by the main window `owner`.
   TFrmLogProc(HINSTANCE instance, HWND owner);
   ~TFrmLogProc() override;  // unhooks the log's notifications
 
-  HWND Handle() const { return window_.get(); }
   // Shows the window (modeless) and brings it to the front; a window that was
   // hidden gets its caption anew and is centred in its work area.
   void Show();
@@ -36,14 +35,12 @@ class TFrmLogProc final : public LogWindowController {
   void HideWindow() override;
 
  private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void Layout();  // places the bands, the buttons and the text for the client size
   void SetDpi(UINT dpi);
   void Paint();
   void DrawButton(const DRAWITEMSTRUCT &item) const;
 
-  Window window_;
   Font font_, boldFont_;
   Brush sky_;
   UINT dpi_ = kBaseDpi;

@@ -23,6 +23,49 @@ constexpr wchar_t kCaption[] = L"TavWebService";
 
 }  // namespace
 
+NativeWindow::~NativeWindow() { DestroyNow(); }
+
+void NativeWindow::Create(HINSTANCE instance, const wchar_t *windowClass, HBRUSH background, DWORD style,
+                          DWORD exStyle, const wchar_t *caption, HWND owner) {
+  WNDCLASSEXW description{};
+  description.cbSize = sizeof description;
+  description.lpfnWndProc = &NativeWindow::Procedure;
+  description.hInstance = instance;
+  description.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  description.hbrBackground = background;
+  description.hIcon = LoadIconW(instance, L"MAINICON");
+  description.lpszClassName = windowClass;
+  RegisterClassExW(&description);
+  // WM_NCCREATE, the first message, links the window to this object.
+  CreateWindowExW(exStyle, windowClass, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner, nullptr, instance,
+                  this);
+}
+
+void NativeWindow::DestroyNow() {
+  if (window_ == nullptr) return;
+  // The messages of the destruction go to the default procedure: OnMessage may
+  // belong to an object that is already half gone.
+  SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  DestroyWindow(window_);
+  window_ = nullptr;
+}
+
+LRESULT CALLBACK NativeWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto *self = static_cast<NativeWindow *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+    self->window_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto *self = reinterpret_cast<NativeWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {  // destroyed by the system (the owner went first)
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    self->window_ = nullptr;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  return self->OnMessage(message, wParam, lParam);
+}
+
 UINT DpiOf(HWND window) {
   static const auto forWindow = User32<GetDpiForWindowFn>("GetDpiForWindow");
   if (forWindow != nullptr && window != nullptr) {

@@ -19,11 +19,27 @@ struct GdiDeleter {
 using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
 using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
 
-// A top-level window destroyed with its owner object.
-struct WindowDeleter {
-  void operator()(HWND window) const { DestroyWindow(window); }
+// A top-level window of a class of its own whose messages go to OnMessage; the
+// window is destroyed with the object.
+class NativeWindow {
+ public:
+  NativeWindow(const NativeWindow &) = delete;
+  NativeWindow &operator=(const NativeWindow &) = delete;
+  HWND Handle() const { return window_; }
+
+ protected:
+  NativeWindow() = default;
+  ~NativeWindow();
+  // Registers the window class and creates the window (hidden, sized later).
+  void Create(HINSTANCE instance, const wchar_t *windowClass, HBRUSH background, DWORD style, DWORD exStyle,
+              const wchar_t *caption, HWND owner);
+  void DestroyNow();  // before the derived object's parts are gone
+  virtual LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  HWND window_ = nullptr;
 };
-using Window = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
 
 inline constexpr UINT kBaseDpi = 96;
 inline constexpr COLORREF kSky = RGB(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue);
