@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "support/http_client.h"
 #include "support/portable.h"
@@ -200,7 +201,9 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   EXPECT_EQ(GetWindowLongPtrW(main, GWL_STYLE) & WS_SYSMENU, 0);  // no close box
   RECT client{}, outer{}, work{};
   GetClientRect(main, &client);
-  const int dpi = GetDeviceCaps(GetDC(nullptr), LOGPIXELSX);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
   EXPECT_EQ(client.right, MulDiv(119, dpi, 96));
   EXPECT_EQ(client.bottom, MulDiv(273, dpi, 96));
   GetWindowRect(main, &outer);
@@ -214,6 +217,20 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   HWND iniciar = Child(main, L"Button", L"Iniciar"), parar = Child(main, L"Button", L"Parar");
   ASSERT_TRUE(iniciar && parar);
   EXPECT_TRUE(Eventually([&] { return !IsWindowEnabled(iniciar) && IsWindowEnabled(parar); }));  // started by itself
+  // The tab order (Start is disabled while running, so the round begins at Stop);
+  // "Open Browser" is in it though it lies beyond the client area.
+  std::vector<std::wstring> order;
+  HWND control = parar;
+  do {
+    order.push_back(WindowText(control));
+    control = GetNextDlgTabItem(main, control, FALSE);
+  } while (control != nullptr && control != parar && order.size() < 12);
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"Parar", L"Open Browser", L"Encerrar", L"Minimizar", L"Log Execução",
+                                                L"Log", L"Log Sql", L"Reiniciar Cache"}));
+  RECT browser{};
+  GetWindowRect(Child(main, L"Button", L"Open Browser"), &browser);
+  MapWindowPoints(nullptr, main, reinterpret_cast<POINT *>(&browser), 2);
+  EXPECT_GE(browser.left, client.right);
 
   // The execution log: opened, then every step is recorded in it.
   ASSERT_TRUE(Click(Child(main, L"Button", L"Log Execução")));
