@@ -47,27 +47,27 @@ inline std::uint16_t FreePort() {
 
 #if defined(_WIN32)
 
+struct WindowSearch {
+  DWORD pid;
+  const wchar_t *windowClass;
+  HWND found;
+};
+
+inline BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
+  auto &search = *reinterpret_cast<WindowSearch *>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (owner != search.pid || lstrcmpiW(name, search.windowClass) != 0) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
 // The top-level window of class `windowClass` that belongs to process `pid`.
 inline HWND ProcessWindow(DWORD pid, const wchar_t *windowClass) {
-  struct Search {
-    DWORD pid;
-    const wchar_t *windowClass;
-    HWND found;
-  } search{pid, windowClass, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto &s = *reinterpret_cast<Search *>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner == s.pid && lstrcmpiW(name, s.windowClass) == 0) {
-          s.found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid, windowClass, nullptr};
+  EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
