@@ -80,6 +80,12 @@ LRESULT TFormPrincipal::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FillRect(reinterpret_cast<HDC>(wParam), &area, sky_.get());
       return 1;
     }
+    case WM_ENDSESSION:
+      // Windows is shutting down or the user logs off, and the process ends when
+      // this returns: stop as "Parar" does, so that the requests in flight finish
+      // (an intake file half written would be lost).
+      if (wParam) btnPararClick();
+      return 0;
     case WM_CLOSE:
       return 0;  // Exit ("Encerrar") is the only way to end the program
     default:
