@@ -294,6 +294,10 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(WindowText(memo), cleared);
 
+  // Windows shutting down: the service stops before the process is ended.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 20000, &ignored);
+  EXPECT_FALSE(RawClient(port_).connected());
   EXPECT_EQ(program_->Stop(), 0u);  // "Encerrar"
 }
 #endif
