@@ -1,0 +1,219 @@
+// The controller and the log window's logic without any toolkit, through views
+// that record what they are asked to show. Runs on Linux and, under Wine, on Windows.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "bizlib/bridge.h"
+#include "bizlib/dozuzedoda_abi.h"
+#include "host/controller.h"
+#include "host/log_window.h"
+#include "http/listener.h"
+#include "platform/fileversion.h"
+#include "platform/text.h"
+#include "support/log_capture.h"
+#include "support/portable.h"
+
+TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::u16string>;
+
+namespace {
+
+class RecordingMain : public tav::host::ServiceController {
+ public:
+  RecordingMain() { FormCreate(); }
+  ~RecordingMain() override { tav::bizlib::FechaDll(); }
+  void Show() { FormShow(); }
+
+  bool logSwitch = false, logSqlSwitch = false, running = false, quit = false;
+  int placed = 0, logWindowShown = 0, minimized = 0;
+  std::u16string titulo, versao;
+  Lines errors, opened;
+
+ protected:
+  bool LogSwitch() const override { return logSwitch; }
+  void SetLogSwitch(bool on) override { logSwitch = on; }
+  bool LogSqlSwitch() const override { return logSqlSwitch; }
+  void PlaceAtBottomRight() override { ++placed; }
+  void ShowLabels(std::u16string_view t, std::u16string_view v) override {
+    titulo = t;
+    versao = v;
+  }
+  void ShowRunning(bool active) override { running = active; }
+  void ShowErrorBox(std::u16string_view message) override { errors.emplace_back(message); }
+  void OpenWithShell(std::u16string_view target) override { opened.emplace_back(target); }
+  void ShowLogWindow() override { ++logWindowShown; }
+  void MinimizeWindows() override { ++minimized; }
+  void QuitProgram() override { quit = true; }
+};
+
+// A text area that keeps its text as the Win32 edit control does: every entry
+// followed by CR LF.
+class RecordingLog : public tav::host::LogWindowController {
+ public:
+  std::u16string text;
+  bool answer = false, hidden = false;
+  Lines errors, questions, opened;
+
+ protected:
+  void AppendEntries(const std::vector<std::u16string> &entries) override {
+    for (const auto &entry : entries) text += entry + u"\r\n";
+  }
+  void ClearShownText() override { text.clear(); }
+  std::u16string ShownText() const override { return text; }
+  void ShowErrorBox(std::u16string_view message) override { errors.emplace_back(message); }
+  bool ConfirmBox(std::u16string_view message) override {
+    questions.emplace_back(message);
+    return answer;
+  }
+  void OpenWithShell(std::u16string_view file) override { opened.emplace_back(file); }
+  void HideWindow() override { hidden = true; }
+};
+
+// A fresh working directory, made current for the test, removed afterwards.
+class WorkingDirectory {
+ public:
+  WorkingDirectory() {
+    path_ = fs::temp_directory_path() /
+            ("controller_" + std::to_string(tav::testing::ProcessId()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+    previous_ = fs::current_path();
+    fs::current_path(path_);
+  }
+  ~WorkingDirectory() {
+    std::error_code ignored;
+    fs::current_path(previous_, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  void Write(const std::string &name, const std::string &content) const {
+    std::ofstream(path_ / name, std::ios::binary) << content;
+  }
+  void AddLibrary() const {
+    const std::string file = tav::text::ToUtf8(tav::abi::kLibraryFile);
+    fs::copy_file(fs::path(TAV_FIXTURE_ROOT "/complete") / file, path_ / file);
+  }
+  const fs::path &path() const { return path_; }
+
+ private:
+  fs::path path_, previous_;
+};
+
+std::string ReadFile(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Has(const Lines &lines, std::u16string_view part) {
+  for (const auto &line : lines)
+    if (line.find(part) != std::u16string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(ServiceController, StartUpShowingAndCommands) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\r\nPORTA=0\r\n[DLL]\r\nUSUARIO=ana\r\n[GERAIS]\r\nINICIARAUTO=S\r\n");
+  dir.Write("DozUzedoda.ini", "[LOG]\r\nAtivo=sim\r\n");
+  dir.AddLibrary();
+  tav::testing::LogCapture log;
+  RecordingMain main;
+  EXPECT_TRUE(main.logSwitch);  // from DozUzedoda.ini, before the library opened
+  EXPECT_EQ(main.sVersaoSistema, u"10.2FX1");  // four characters of the program's version, then the library's
+  EXPECT_FALSE(main.Server().Active());
+
+  main.Show();  // the automatic start
+  EXPECT_EQ(main.placed, 1);
+  EXPECT_EQ(main.titulo, u"0");
+  EXPECT_EQ(main.versao, u"V 10.2FX1");
+  EXPECT_TRUE(main.Server().Active());
+  main.ApplicationEvents1Idle();
+  EXPECT_TRUE(main.running);
+
+  main.btnPararClick();
+  main.ApplicationEvents1Idle();
+  EXPECT_FALSE(main.running);
+  EXPECT_FALSE(main.Server().Active());
+
+  // A port text that is no port fails Start with an error block, and nothing else.
+  main.mPorta = u"65536";
+  main.btnIniciarClick();
+  EXPECT_FALSE(main.Server().Active());
+  const Lines lines = log.Take();
+  EXPECT_TRUE(Has(lines, u"  Rotina.......: StartServer()\r\n  Bloco........: 0\r\n  Falha........: '65536' is not a valid "
+                         u"integer value"));
+  EXPECT_TRUE(main.errors.empty());
+
+  main.mPorta = u"0";
+  main.ButtonOpenBrowserClick();  // starts, then opens the port's address
+  EXPECT_TRUE(main.Server().Active());
+  EXPECT_EQ(main.opened, (Lines{u"http://localhost:0"}));
+  main.btnLogExecClick();
+  EXPECT_EQ(main.logWindowShown, 1);
+  EXPECT_TRUE(main.bLogAtivo());
+  main.btnMinimizarClick();
+  EXPECT_EQ(main.minimized, 1);
+  main.btnEncerrarClick();
+  EXPECT_TRUE(main.quit);
+  EXPECT_EQ(log.Take().back(), u"Rotina...: btnEncerrarClick()");
+}
+
+TEST(ServiceController, WithoutTheServiceIniNothingStarts) {
+  WorkingDirectory dir;
+  tav::testing::LogCapture log;
+  RecordingMain main;
+  EXPECT_EQ(main.mPorta, u"");
+  EXPECT_EQ(main.sVersaoSistema, u"10.2");  // no library: no version of its own
+  main.Show();
+  EXPECT_EQ(main.titulo, u"");
+  main.btnIniciarClick();
+  EXPECT_FALSE(main.Server().Active());
+  EXPECT_TRUE(Has(log.Take(), u"Rotina.......: StartServer()"));
+}
+
+TEST(LogWindowController, ShowsSavesClearsAndCloses) {
+  WorkingDirectory dir;
+  tav::testing::LogCapture log;
+  RecordingLog window;
+  window.mPorta = u"8080";
+  const std::u16string caption = window.Caption();
+  EXPECT_EQ(caption.rfind(u"WsTavoric Log - Versão: 10.2.3.4 Compilado em : ", 0), 0u);
+  EXPECT_EQ(caption.substr(caption.size() - 5), u" 8080");
+
+  tav::log::ExecutionLog::Global().RegistraLog(u"Ação €");
+  tav::log::ExecutionLog::Global().RegistraLogErro(u"Teste()", u"0", u"causa");
+  window.DrainEntries();
+  window.text += u"digitado pelo operador";  // the text area is editable
+  const std::u16string expected = window.text + u"\r\n";
+  EXPECT_EQ(window.LogText(), expected);  // every line ends with CR LF, the typed one too
+
+  // Two saves in the same second (or not): two files, neither replaced.
+  window.answer = true;
+  const std::u16string first = window.btnSalvarLogClick();
+  const std::u16string second = window.btnSalvarLogClick();
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  const fs::path firstFile(tav::text::ToUtf8(first));
+  EXPECT_EQ(firstFile.parent_path(), dir.path());
+  EXPECT_EQ(ReadFile(firstFile), tav::text::ToAnsi(expected));
+  EXPECT_EQ(ReadFile(fs::path(tav::text::ToUtf8(second))), tav::text::ToAnsi(expected));
+  EXPECT_EQ(window.questions.at(0), u"Arquivo de Log armazenado em: \r\n" + first + u"\r\nAbrir o Arquivo? ");
+  EXPECT_EQ(window.opened, (Lines{first, second}));
+
+  window.btnLimparLogClick();
+  EXPECT_EQ(window.text.size(), 8u + 28u + 2u);
+  EXPECT_NE(window.text.find(u" Registro de Log Reiniciado.\r\n"), std::u16string::npos);
+
+  window.btnFecharClick();
+  EXPECT_TRUE(window.hidden);
+  EXPECT_FALSE(tav::log::ExecutionLog::Global().Active());
+}
