@@ -12,8 +12,6 @@
 
 namespace tav::host {
 
-ServiceController *FormPrincipal = nullptr;
-
 namespace {
 
 // Runs a routine's body under its error handler: an error becomes an error block
@@ -38,11 +36,10 @@ void ServiceController::ShowingErrors(Body &&body) {
   }
 }
 
-ServiceController::ServiceController() { FormPrincipal = this; }
+ServiceController::ServiceController() = default;  // here, where the listener is a complete type
 
 ServiceController::~ServiceController() {
   FServer.reset();  // stops the listener, waiting for the actions in flight
-  if (FormPrincipal == this) FormPrincipal = nullptr;
 }
 
 // ---- log ----------------------------------------------------------------------

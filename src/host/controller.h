@@ -89,9 +89,6 @@ class ServiceController {
   bool idleErrorReported_ = false;
 };
 
-// The process-wide reference to the one controller.
-extern ServiceController *FormPrincipal;
-
 // The sky blue of both windows, as red, green, blue.
 struct Rgb {
   unsigned char red, green, blue;

@@ -7,19 +7,19 @@
 #include <sstream>
 
 #include "bizlib/bridge.h"
-#include "bizlib/dozuzedoda_abi.h"
 #include "host/controller.h"
 #include "host/log_window.h"
 #include "http/listener.h"
 #include "platform/fileversion.h"
 #include "platform/text.h"
 #include "support/log_capture.h"
-#include "support/portable.h"
+#include "support/working_directory.h"
 
 TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::u16string>;
+using tav::testing::WorkingDirectory;
 
 namespace {
 
@@ -72,36 +72,6 @@ class RecordingLog : public tav::host::LogWindowController {
   }
   void OpenWithShell(std::u16string_view file) override { opened.emplace_back(file); }
   void HideWindow() override { hidden = true; }
-};
-
-// A fresh working directory, made current for the test, removed afterwards.
-class WorkingDirectory {
- public:
-  WorkingDirectory() {
-    path_ = fs::temp_directory_path() /
-            ("controller_" + std::to_string(tav::testing::ProcessId()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-    previous_ = fs::current_path();
-    fs::current_path(path_);
-  }
-  ~WorkingDirectory() {
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  void Write(const std::string &name, const std::string &content) const {
-    std::ofstream(path_ / name, std::ios::binary) << content;
-  }
-  void AddLibrary() const {
-    const std::string file = tav::text::ToUtf8(tav::abi::kLibraryFile);
-    fs::copy_file(fs::path(TAV_FIXTURE_ROOT "/complete") / file, path_ / file);
-  }
-  const fs::path &path() const { return path_; }
-
- private:
-  fs::path path_, previous_;
 };
 
 std::string ReadFile(const fs::path &p) {

@@ -1,16 +1,13 @@
-// Test helpers for the windows: a scratch working directory and a recording prompter.
+// Test helpers for the Qt windows: a recording prompter, event processing, and
+// the scratch working directory of support/working_directory.h.
 #pragma once
-
-#include <unistd.h>
 
 #include <QApplication>
 #include <QStringList>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "host/qt/prompter.h"
 #include "log/execution_log.h"
+#include "support/working_directory.h"
 
 namespace tav::testing {
 
@@ -27,32 +24,6 @@ class RecordingPrompter : public host::Prompter {
 
   QStringList errors, confirmations, opened;
   bool answer = false;
-};
-
-// A fresh working directory, made current for the test, removed afterwards.
-class WorkingDirectory {
- public:
-  WorkingDirectory() {
-    path_ = std::filesystem::temp_directory_path() / ("host_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
-  }
-  ~WorkingDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-  void Write(const std::string &name, const std::string &content) const { std::ofstream(path_ / name, std::ios::binary) << content; }
-  void AddLibrary() const {
-    std::filesystem::copy_file(TAV_FIXTURE_ROOT "/complete/DozUzedoda.so", path_ / "DozUzedoda.so");
-  }
-  const std::filesystem::path &path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_, previous_;
 };
 
 inline void ProcessEvents() {

@@ -17,7 +17,7 @@ Function User32(const char *name) {
 using GetDpiForWindowFn = UINT(WINAPI *)(HWND);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI *)(LPRECT, DWORD, BOOL, DWORD, UINT);
 
-std::wstring WideCopy(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+using win::Wide;
 
 constexpr wchar_t kCaption[] = L"TavWebService";
 
@@ -95,14 +95,14 @@ Font UiFont(UINT dpi, bool bold) {
 }
 
 HWND Control(const wchar_t *windowClass, std::u16string_view text, DWORD style, HWND parent, int id) {
-  const std::wstring caption = WideCopy(text);
-  return CreateWindowExW(0, windowClass, caption.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+  const std::u16string caption(text);
+  return CreateWindowExW(0, windowClass, Wide(caption), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
 void SetText(HWND window, std::u16string_view text) {
-  const std::wstring wide = WideCopy(text);
-  SetWindowTextW(window, wide.c_str());
+  const std::u16string wide(text);
+  SetWindowTextW(window, Wide(wide));
 }
 
 std::u16string GetText(HWND window) {
@@ -123,19 +123,19 @@ RECT WorkArea(HWND window) {
 }
 
 void ErrorBox(HWND owner, std::u16string_view message) {
-  const std::wstring text = WideCopy(message);
-  MessageBoxW(owner, text.c_str(), kCaption, MB_OK | MB_ICONERROR);
+  const std::u16string text(message);
+  MessageBoxW(owner, Wide(text), kCaption, MB_OK | MB_ICONERROR);
 }
 
 bool YesNoBox(HWND owner, std::u16string_view message) {
-  const std::wstring text = WideCopy(message);
-  return MessageBoxW(owner, text.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  const std::u16string text(message);
+  return MessageBoxW(owner, Wide(text), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void ShellOpen(HWND owner, std::u16string_view target, bool activate) {
-  const std::wstring file = WideCopy(target);
+  const std::u16string file(target);
   // The result is not examined: a missing browser or viewer is the machine's matter.
-  ShellExecuteW(owner, L"open", file.c_str(), nullptr, nullptr, activate ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE);
+  ShellExecuteW(owner, L"open", Wide(file), nullptr, nullptr, activate ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE);
 }
 
 }  // namespace tav::host::win32
