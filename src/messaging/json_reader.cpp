@@ -37,7 +37,7 @@ class Parser {
         message += ", found the end of the body";
       }
     }
-    throw Error(message);
+    throw InvalidRequest(message);
   }
 
   void SkipWhitespace() {
@@ -259,12 +259,12 @@ std::u16string SerializeJson(const JsonValue &value) {
 JsonValue LeRequisicaoJSon(std::u16string_view body) {
   const std::string ascii = text::ToAsciiBestFit(body);
   JsonValue value = Parser(ascii).Document();
-  if (value.kind != JsonValue::Kind::Object) throw Error("Invalid class typecast");
+  if (value.kind != JsonValue::Kind::Object) throw InvalidRequest("Invalid class typecast");
   return value;
 }
 
 const JsonValue &Membro(const JsonValue &request, std::size_t position) {
-  if (request.kind != JsonValue::Kind::Object || position >= request.values.size()) throw Error("Argument out of range");
+  if (request.kind != JsonValue::Kind::Object || position >= request.values.size()) throw InvalidRequest("Argument out of range");
   return request.values[position];
 }
 

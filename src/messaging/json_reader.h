@@ -6,7 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/errors.h"
+
 namespace tav::messaging {
+
+// The body is not what the route can read: not JSON, not an object, too few
+// members. The sender's fault, unlike a failure to carry the request out.
+class InvalidRequest : public Error {
+ public:
+  using Error::Error;
+};
 
 struct JsonValue {
   enum class Kind { Object, Array, String, Number, True, False, Null };
@@ -16,13 +25,13 @@ struct JsonValue {
   std::vector<JsonValue> values;      // an object's member values, or an array's elements
 };
 
-// The body reduced to ASCII with best fit, then parsed. Throws tav::Error: a
+// The body reduced to ASCII with best fit, then parsed. Throws InvalidRequest: a
 // message that says where an invalid body went wrong, or "Invalid class typecast"
 // when the top-level value is not an object.
 JsonValue LeRequisicaoJSon(std::u16string_view body);
 
 // The member at `position` (from 0) as compact JSON with every double quote
-// removed. Throws tav::Error "Argument out of range" when there is none.
+// removed. Throws InvalidRequest "Argument out of range" when there is none.
 std::u16string TextoDoCampo(const JsonValue &request, std::size_t position);
 
 // The member value at `position`; throws "Argument out of range" like TextoDoCampo.

@@ -36,10 +36,10 @@ class NewFile {
   NewFile &operator=(NewFile &&) = delete;
   NewFile(const NewFile &) = delete;
   NewFile &operator=(const NewFile &) = delete;
-  ~NewFile();  // closes a file that was not written
+  ~NewFile();  // closes and removes a file that was not written
 
-  // Writes every byte and closes the file (also on failure); throws an IoError
-  // naming the file.
+  // Writes every byte and closes the file; throws an IoError naming the file,
+  // and then the file is gone (nothing half-written is left as if stored).
   void WriteAndClose(std::string_view bytes);
   const std::string &NativePath() const { return path_; }
 

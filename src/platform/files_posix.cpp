@@ -122,11 +122,20 @@ void WriteAll(std::u16string_view path, std::string_view bytes) {
 
 NewFile::NewFile(NewFile &&other) noexcept : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
 
-NewFile::~NewFile() { UniqueFd closing(static_cast<int>(handle_)); }
+NewFile::~NewFile() {
+  if (handle_ < 0) return;
+  UniqueFd closing(static_cast<int>(handle_));
+  ::unlink(path_.c_str());  // never written: nothing may take it for a stored file
+}
 
 void NewFile::WriteAndClose(std::string_view bytes) {
   UniqueFd file(static_cast<int>(std::exchange(handle_, -1)));
-  WriteAndCloseFd(file, bytes, path_);
+  try {
+    WriteAndCloseFd(file, bytes, path_);
+  } catch (...) {
+    ::unlink(path_.c_str());  // a half-written file is not left behind as if stored
+    throw;
+  }
 }
 
 // Linux has no mandatory sharing mode: the file is created exclusively and written once.

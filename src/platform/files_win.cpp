@@ -113,11 +113,18 @@ void WriteAll(std::u16string_view path, std::string_view bytes) {
 NewFile::NewFile(NewFile &&other) noexcept : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
 
 NewFile::~NewFile() {
-  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  DeleteFileW(Wide(text::FromUtf8(path_)));  // never written: nothing may take it for a stored file
 }
 
 void NewFile::WriteAndClose(std::string_view bytes) {
-  WriteAndCloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)), bytes, path_);
+  try {
+    WriteAndCloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)), bytes, path_);
+  } catch (...) {
+    DeleteFileW(Wide(text::FromUtf8(path_)));  // a half-written file is not left behind as if stored
+    throw;
+  }
 }
 
 // Others may read the file while it is written, not write it.

@@ -224,6 +224,10 @@ Response Post(const Request &request) {
       response.error = SystemMessage(GetLastError());
       return response;
     }
+    // The wait for the answer's headers has a limit of its own, which not every
+    // WinHTTP takes from WinHttpSetTimeouts' receive value (Wine's does not).
+    DWORD responseMs = static_cast<DWORD>(stallMs);
+    WinHttpSetOption(call.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof responseMs);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(call.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     DWORD noCookies = WINHTTP_DISABLE_COOKIES;

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -41,7 +44,7 @@ class Bridge : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_FAILMSG", "FIXTURE_CODE", "FIXTURE_ANSWER",
-                          "FIXTURE_DELAY_MS", "FIXTURE_THROW"})
+                          "FIXTURE_DELAY_MS", "FIXTURE_THROW", "FIXTURE_FAIL", "FIXTURE_FAIL_EVERY", "FIXTURE_HOLD"})
       tav::testing::UnsetEnv(v);
   }
   void TearDown() override {
@@ -152,17 +155,151 @@ TEST_F(Bridge, LibraryWithoutExports) {
   EXPECT_EQ(MensagemFalha(), u"");
 }
 
-TEST_F(Bridge, ALibraryErrorPassesToTheCaller) {
-  tav::testing::SetEnv("FIXTURE_THROW", "quebrou");
+// What the guard reports for FIXTURE_FAIL "<export>:raise".
+std::string Raised(const std::string &exportName) {
+#if defined(_WIN32)
+  return "Exce\xC3\xA7\xC3\xA3o 0xE0000001 na biblioteca de neg\xC3\xB3" "cio (" + exportName + ")";
+#else
+  return "Exce\xC3\xA7\xC3\xA3o C++ do tipo int na biblioteca de neg\xC3\xB3" "cio (" + exportName + ")";
+#endif
+}
+
+// The message of the error `body` throws, or "<none>".
+template <typename Body>
+std::string Thrown(Body &&body) {
+  try {
+    body();
+  } catch (const std::exception &e) {
+    return e.what();
+  }
+  return "<none>";
+}
+
+TEST_F(Bridge, AFailureInExecJSonIsAnErrorNamingItAndTheLibraryStays) {
   AbreDll(kComplete, u"", u"", false, false);
   std::u16string answer = u"untouched";
-  try {
-    ExecutaJSon(u"{}", u"", u"", u"", answer);
-    FAIL() << "expected the library's error";
-  } catch (const std::exception &e) {
-    EXPECT_STREQ(e.what(), "quebrou");
+  struct Row {
+    const char *fail;
+    bool run;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"ExecJSon:raise", true, Raised("ExecJSon")},
+      {"ExecJSon:throw", tav::testing::kLibraryCxxReachesHost,
+       "Exce\xC3\xA7\xC3\xA3o C++ \"falha de teste\" na biblioteca de neg\xC3\xB3" "cio (ExecJSon)"},
+#if defined(_WIN32)
+      {"ExecJSon:null", true,
+       "Exce\xC3\xA7\xC3\xA3o 0xC0000005 (viola\xC3\xA7\xC3\xA3o de acesso: escrita no endere\xC3\xA7o 0x" +
+           std::string(2 * sizeof(void *), '0') + ") na biblioteca de neg\xC3\xB3" "cio (ExecJSon)"},
+#endif
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.fail);
+    if (!row.run) continue;
+    tav::testing::SetEnv("FIXTURE_FAIL", row.fail);
+    EXPECT_EQ(Thrown([&] { ExecutaJSon(u"{}", u"", u"", u"", answer); }), row.message);
+    EXPECT_EQ(answer, u"untouched");
+    tav::testing::UnsetEnv("FIXTURE_FAIL");
+    EXPECT_TRUE(Carregada());
+    EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);  // the next request calls it again
+    answer = u"untouched";
   }
-  EXPECT_EQ(answer, u"untouched");
+}
+
+TEST_F(Bridge, FailuresInTheOtherExportsGoWhereTheRoutinesSendThem) {
+  AbreDll(kComplete, u"", u"", false, false);
+  std::u16string answer;
+  ASSERT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
+  log.Take();
+  // The log switches and MensagemFalha pass the error to the caller (the window's handler).
+  tav::testing::SetEnv("FIXTURE_FAIL", "HabilitarLog:raise");
+  EXPECT_EQ(Thrown([] { AtivarLogProc(true); }), Raised("HabilitarLog"));
+  tav::testing::SetEnv("FIXTURE_FAIL", "HabilitarLogSql:raise");
+  EXPECT_EQ(Thrown([] { AtivarLogSql(true); }), Raised("HabilitarLogSql"));
+  tav::testing::SetEnv("FIXTURE_FAIL", "MensagemFalha:raise");
+  EXPECT_EQ(Thrown([] { MensagemFalha(); }), Raised("MensagemFalha"));
+  EXPECT_EQ(log.Take(), Lines{});
+  // Versao and LimpaCache drop it.
+  tav::testing::SetEnv("FIXTURE_FAIL", "Versao:raise");
+  EXPECT_EQ(Versao(), u"");
+  tav::testing::SetEnv("FIXTURE_FAIL", "LimpaCache:raise");
+  LimparCache();
+  EXPECT_EQ(log.Take(), (Lines{u"Rotina...: LimparCache() ", u"Rotina...: LimparCache() - FIM "}));
+  // A failed connection is dropped: the request runs unconnected, the next one tries again.
+  FechaDll();
+  AbreDll(kComplete, u"", u"", false, false);
+  tav::testing::SetEnv("FIXTURE_FAIL", "ConectarBancoDados:raise");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
+  log.Take();
+  EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
+  EXPECT_EQ(log.Take(), (Lines{u"200", u"{}"}));
+  EXPECT_FALSE(Conectado());
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  EXPECT_EQ(ExecutaJSon(u"{}", u"", u"", u"", answer), 200);
+  EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"200", u"{}"}));
+  // A failure inside the open (the log switch) is dropped; the library is loaded.
+  FechaDll();
+  tav::testing::SetEnv("FIXTURE_FAIL", "HabilitarLog:raise");
+  AbreDll(kComplete, u"", u"", true, false);
+  EXPECT_TRUE(Carregada());
+  EXPECT_EQ(log.Take().back(), u"Dll aberta");
+}
+
+#if defined(_WIN32)
+// The library's start-up and shutdown code run inside LoadLibraryW and FreeLibrary.
+TEST_F(Bridge, FailuresWhileLoadingOrUnloading) {
+  tav::testing::SetEnv("FIXTURE_FAIL", "load:raise");
+  AbreDll(kComplete, u"", u"", false, false);
+  EXPECT_FALSE(Carregada());
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  AbreDll(kComplete, u"", u"", false, false);
+  ASSERT_TRUE(Carregada());
+  tav::testing::SetEnv("FIXTURE_FAIL", "unload:raise");
+  (void)Thrown([] { FechaDll(); });  // the loader may report it or take it itself
+  EXPECT_FALSE(Carregada());
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  AbreDll(kComplete, u"", u"", false, false);
+  EXPECT_EQ(Versao(), u"FX1");
+}
+#endif
+
+// A call that does not return: the close waits a bounded time, then leaves the
+// unload to the call, which unloads when it ends; a new open meanwhile keeps the
+// library that is still loaded.
+TEST_F(Bridge, CloseWithACallInsideIsDeferredToTheLastCall) {
+  const std::string hold = std::string(TAV_FIXTURE_ROOT) + "/hold_" + std::to_string(tav::testing::ProcessId());
+  { std::ofstream(hold).put('x'); }
+  tav::testing::SetEnv("FIXTURE_HOLD", hold.c_str());
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
+  AbreDll(kComplete, u"", u"", false, false);
+  log.Take();
+  std::int32_t code = 0;
+  std::thread call([&] {
+    std::u16string answer;
+    code = ExecutaJSon(u"{}", u"", u"", u"", answer);
+  });
+  // "Conectado" is written once the call holds the library, before ExecJSon.
+  for (int i = 0; i < 1000; ++i) {
+    const auto entries = tav::log::ExecutionLog::Global().Entries();
+    if (!entries.empty() && entries.back().substr(9) == u"Conectado") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  FechaDll(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+  EXPECT_EQ(log.Take(), (Lines{u"Conectado", u"Dll em uso por 1 chamada(s): será fechada quando a última terminar"}));
+  EXPECT_FALSE(Carregada());
+  EXPECT_EQ(HInst(), 0u);
+
+  AbreDll(kComplete, u"", u"", false, false);
+  EXPECT_TRUE(Carregada());
+  log.Take();
+  std::remove(hold.c_str());
+  call.join();
+  EXPECT_EQ(code, 200);
+  EXPECT_EQ(log.Take(), (Lines{u"200", u"{}", u"Dll fechada"}));
+  // The reopened library was never unloaded under it.
+  EXPECT_EQ(Versao(), u"FX1");
+  FechaDll();
+  EXPECT_EQ(log.Take(), Lines{u"Dll fechada"});
 }
 
 TEST_F(Bridge, NonAsciiDirectory) {

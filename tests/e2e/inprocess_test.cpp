@@ -10,7 +10,9 @@
 #include "http/listener.h"
 #include "http/module/utilitarios.h"
 #include "http/module/web_module.h"
+#include "messaging/json_reader.h"
 #include "messaging/whatsapp.h"
+#include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/http_client.h"
@@ -34,7 +36,7 @@ std::string Post(std::uint16_t port, const std::string &target, const std::strin
 class Service : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_CODE", "FIXTURE_ANSWER", "FIXTURE_DELAY_MS", "FIXTURE_THROW"}) tav::testing::UnsetEnv(v);
+    for (const char *v : {"FIXTURE_CONNECT", "FIXTURE_CODE", "FIXTURE_ANSWER", "FIXTURE_DELAY_MS", "FIXTURE_THROW", "FIXTURE_FAIL", "FIXTURE_FAIL_EVERY"}) tav::testing::UnsetEnv(v);
     // A folder of its own per test: a library that could not really be unloaded stays
     // known to the loader by its path, and would answer for the next test's folder.
     dir_ = std::filesystem::temp_directory_path() / ("e2e_" + std::to_string(tav::testing::ProcessId()) + "_" +
@@ -109,18 +111,101 @@ TEST_F(Service, ArgumentsReachTheLibrary) {
   EXPECT_EQ(Body(Post(port_, "/WsTavoric", "")), "<null>|<null>|<null>|<null>|0|log=0|sql=0");
 }
 
-TEST_F(Service, LibraryFailureIsLoggedAndAnsweredEmpty) {
+// A failed route answers 400 (the body could not be read) or 500 (the request could
+// not be carried out) with a JSON "erro", logs the two failure lines, and the
+// service goes on: the library stays loaded and answers the next request.
+TEST_F(Service, RouteFailuresAreReportedAndTheServiceGoesOn) {
   AddLibrary();
-  tav::testing::SetEnv("FIXTURE_THROW", "quebrou");
-  const std::string response = Post(port_, "/WsTavoric", "{\"ACAO\":1}");
-  EXPECT_EQ(StatusLine(response), "HTTP/1.1 200 OK");
-  EXPECT_NE(response.find("Content-Type: application/json; charset=ISO-8859-1\r\nContent-Length: 0\r\n"), std::string::npos);
-  const Lines lines = Take();
-  ASSERT_GE(lines.size(), 2u);
-  const std::u16string failure = lines[lines.size() - 2];
-  EXPECT_EQ(failure.substr(8), u" Falha na Execução da Funcionalidade de Processamento do WsTavoric");
-  EXPECT_EQ(lines.back(), u"Falha...: quebrou");
+  const std::string zeros(2 * sizeof(void *), '0');
+  struct Row {
+    const char *name;
+    const char *fail;  // FIXTURE_FAIL, or null
+    bool run;
+    std::string body;
+    const char *statusLine;
+    std::u16string falha;  // the message after "Falha...: ", empty: not checked
+  };
+  const Row rows[] = {
+#if defined(_WIN32)
+      {"OS exception", "ExecJSon:raise", true, "{\"ACAO\":1}", "HTTP/1.1 500 Internal Server Error",
+       u"Exceção 0xE0000001 na biblioteca de negócio (ExecJSon)"},
+      {"null write", "ExecJSon:null", true, "{\"ACAO\":1}", "HTTP/1.1 500 Internal Server Error",
+       u"Exceção 0xC0000005 (violação de acesso: escrita no endereço 0x" + tav::text::FromUtf8(zeros) +
+           u") na biblioteca de negócio (ExecJSon)"},
+#else
+      {"exception of a foreign type", "ExecJSon:raise", true, "{\"ACAO\":1}", "HTTP/1.1 500 Internal Server Error",
+       u"Exceção C++ do tipo int na biblioteca de negócio (ExecJSon)"},
+#endif
+      {"C++ exception", "ExecJSon:throw", tav::testing::kLibraryCxxReachesHost, "{\"ACAO\":1}",
+       "HTTP/1.1 500 Internal Server Error", u"Exceção C++ \"falha de teste\" na biblioteca de negócio (ExecJSon)"},
+      {"intake with one member", nullptr, true, "{\"a\":\"VUZEDAVODOZUZODOVE\"}", "HTTP/1.1 400 Bad Request",
+       u"Argument out of range"},
+      {"intake not JSON", nullptr, true, "VUZEDAVODOZUZODOVE", "HTTP/1.1 400 Bad Request", u""},
+      {"intake not an object", nullptr, true, "[\"VUZEDAVODOZUZODOVE\",1]", "HTTP/1.1 400 Bad Request",
+       u"Invalid class typecast"},
+      {"intake cut at 5900 bytes", nullptr, true,
+       "{\"a\":\"VUZEDAVODOZUZODOVE\",\"b\":\"" + std::string(6000, 'x') + "\"}", "HTTP/1.1 400 Bad Request", u""},
+      {"WhatsApp with one member", nullptr, true, "{\"a\":\"ENVIARWHATSAPP\"}", "HTTP/1.1 400 Bad Request",
+       u"Argument out of range"},
+  };
+  const std::u16string suffix = u" Falha na Execução da Funcionalidade de Processamento do WsTavoric";
+  const tav::Regional &regional = tav::CurrentRegional();
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!row.run) continue;
+    if (row.fail != nullptr) tav::testing::SetEnv("FIXTURE_FAIL", row.fail);
+    Take();
+    // The failure line starts with the long time format's text, built here the same way.
+    const std::u16string before = tav::FormatDateTime(regional.longTimeFormat, tav::LocalNow(), regional);
+    const std::string response = Post(port_, "/WsTavoric", row.body);
+    const std::u16string after = tav::FormatDateTime(regional.longTimeFormat, tav::LocalNow(), regional);
+    tav::testing::UnsetEnv("FIXTURE_FAIL");
+    EXPECT_EQ(StatusLine(response), row.statusLine);
+    EXPECT_NE(response.find("Content-Type: application/json; charset=ISO-8859-1\r\n"), std::string::npos);
+    const Lines lines = Take();
+    ASSERT_GE(lines.size(), 2u);
+    const std::u16string &timeLine = lines[lines.size() - 2];
+    EXPECT_TRUE(timeLine == before + suffix || timeLine == after + suffix) << tav::text::ToUtf8(timeLine);
+    const std::u16string &falha = lines.back();
+    ASSERT_EQ(falha.substr(0, 10), u"Falha...: ");
+    if (!row.falha.empty()) {
+      EXPECT_EQ(falha.substr(10), row.falha);
+    }
+    EXPECT_EQ(Body(response), "{\"erro\":\"" + tav::text::ToUtf8(tav::messaging::EscapeJsonUnits(falha.substr(10))) + "\"}");
+  }
+  // Nothing was stored for the rejected communications; the library still answers.
+  for (const auto &e : std::filesystem::directory_iterator(dir_)) EXPECT_NE(e.path().extension(), ".txt");
+  EXPECT_TRUE(tav::bizlib::Carregada());
+  const std::string next = Post(port_, "/WsTavoric", "{}");
+  EXPECT_EQ(StatusLine(next), "HTTP/1.1 200 OK");
+  EXPECT_EQ(Body(next), "{}|<null>|<null>|<null>|0|log=0|sql=0");
 }
+
+#if defined(_WIN32)
+// Exceptions that the system raises and handles inside the call are not failures.
+TEST_F(Service, ExceptionsHandledInsideTheCallDoNotFailIt) {
+  AddLibrary();
+  tav::testing::SetEnv("FIXTURE_FAIL", "ExecJSon:handled");
+  const std::string response = Post(port_, "/WsTavoric", "{}");
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  EXPECT_EQ(StatusLine(response), "HTTP/1.1 200 OK");
+  EXPECT_EQ(Body(response), "{}|<null>|<null>|<null>|0|log=0|sql=0");
+}
+#endif
+
+#if !defined(_WIN32)
+// The intake file cannot be created: 500, and the sender knows.
+TEST_F(Service, IntakeThatCannotBeStoredIs500) {
+  const std::filesystem::path gone = dir_ / "removida";
+  std::filesystem::create_directories(gone);
+  std::filesystem::current_path(gone);
+  std::filesystem::remove(gone);  // the working directory is no more
+  const std::string response = Post(port_, "/WsTavoric", "{\"a\":\"VUZEDAVODOZUZODOVE\",\"b\":\"nota\"}");
+  std::filesystem::current_path(dir_);
+  EXPECT_EQ(StatusLine(response), "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(Take().back().substr(0, 48), u"Falha...: The working directory is not available");
+}
+#endif
 
 TEST_F(Service, WithoutALibraryTheAnswerIs503) {
   const std::string response = Post(port_, "/WsTavoric", "{\"ACAO\":\"PING\"}");
@@ -145,11 +230,6 @@ TEST_F(Service, IntakeAndWhatsAppRoutes) {
   const std::string both = Post(port_, "/WsTavoric", "{\"a\":\"ENVIARWHATSAPP VUZEDAVODOZUZODOVE\",\"f\":\"1\",\"m\":\"x\"}");
   EXPECT_EQ(StatusLine(both), "HTTP/1.1 400 Bad Request");
   EXPECT_EQ(Body(both), "");
-
-  Take();
-  const std::string bad = Post(port_, "/WsTavoric", "{\"a\":\"VUZEDAVODOZUZODOVE\"}");
-  EXPECT_EQ(StatusLine(bad), "HTTP/1.1 200 OK");
-  EXPECT_EQ(Take().back(), u"Falha...: Argument out of range");
 }
 
 TEST_F(Service, QueryDecodingErrorGivesTheErrorPage) {

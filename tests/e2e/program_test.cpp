@@ -99,8 +99,9 @@ TEST_F(ProgramTest, IntakeFilesOnDisk) {
   Start(true);
   const std::string big(6000, 'x');
   const std::string body = "{\"a\":\"VUZEDAVODOZUZODOVE\",\"b\":\"" + big + "\"}";
-  // The route sees the first 5900 bytes only: cut, the JSON is invalid and nothing is stored.
-  EXPECT_EQ(StatusLine(Post("/WsTavoric", body)), "HTTP/1.1 200 OK");
+  // The route sees the first 5900 bytes only: cut, the JSON is invalid, nothing is
+  // stored and the sender is told.
+  EXPECT_EQ(StatusLine(Post("/WsTavoric", body)), "HTTP/1.1 400 Bad Request");
   EXPECT_TRUE(IntakeFiles().empty());
   const std::string note = "{\"a\":\"VUZEDAVODOZUZODOVE\",\"b\":\"Avi\xC3\xA3o\"}";
   EXPECT_EQ(StatusLine(Post("/WsTavoric", note, "Content-Type: application/json; charset=UTF-8\r\n")), "HTTP/1.1 200 OK");

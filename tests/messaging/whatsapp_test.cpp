@@ -5,6 +5,7 @@
 
 #include "messaging/whatsapp.h"
 #include "platform/errors.h"
+#include "platform/https.h"
 #include "support/log_capture.h"
 #include "support/portable.h"
 #include "support/test_gateway.h"
@@ -152,6 +153,19 @@ TEST_F(Gateway, UnreachableUntrustedOrUnconfigured) {
   TWhatsApp::Configure({});
   EXPECT_EQ(Send(u"{\"a\":0,\"f\":\"1\",\"m\":\"x\"}"), 400);
   EXPECT_TRUE(Requests().empty());
+}
+
+// A gateway that takes the request and then stays silent: the call fails at the
+// receive limit instead of waiting for the answer (which would be a 200).
+TEST_F(Gateway, SilentGatewayFailsAtTheReceiveLimit) {
+  gateway_->SetPlan(json{{"/conta/lento", {{"status", 200}, {"delay", 6}}}}.dump());
+  tav::https::Request request;
+  request.url = gateway_->base() + "/lento";
+  request.caBundle = gateway_->ca();
+  request.stallTimeout = std::chrono::seconds(2);
+  const tav::https::Response response = tav::https::Post(request);
+  EXPECT_FALSE(response.ok) << "status " << response.status;
+  EXPECT_EQ(Requests().size(), 1u);
 }
 
 TEST(SomenteNumeros, KeepsAsciiDigitsOnly) {

@@ -2,7 +2,8 @@
 """A local HTTPS test gateway.
 
 Serves every path from a plan file (JSON, read at each request):
-  {"/path": {"status": 200, "location": "/next", "set_cookie": "k=v", "body": "..."}}
+  {"/path": {"status": 200, "location": "/next", "set_cookie": "k=v", "body": "...", "delay": 5}}
+("delay": seconds of silence after the request was read, before the answer).
 Paths missing from the plan answer 404. Every request is appended to the log file
 as one JSON line: method, path, headers (list of [name, value]) and body.
 Writes its port to --port-file once it listens.
@@ -12,6 +13,7 @@ import http.server
 import json
 import ssl
 import threading
+import time
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--cert", required=True)
@@ -45,6 +47,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             plan = json.load(f)
         step = plan.get(self.path.split("?")[0], {"status": 404})
         answer = step.get("body", "{}").encode()
+        time.sleep(step.get("delay", 0))
         self.send_response(step["status"])
         if "location" in step:
             self.send_header("Location", step["location"])

@@ -13,6 +13,16 @@
 
 namespace tav::testing {
 
+// Where a C++ exception thrown in the business library can reach the host: not on
+// Windows x86, where each module's own static runtime unwinds only its own frames
+// (the library's uncaught C++ exception ends the process there, as it would for
+// any such library; real libraries fail by OS exceptions).
+#if defined(_WIN32) && !defined(_WIN64)
+inline constexpr bool kLibraryCxxReachesHost = false;
+#else
+inline constexpr bool kLibraryCxxReachesHost = true;
+#endif
+
 // Sets a variable for this process and for the libraries it loads (on Windows
 // each module's C runtime has its own copy; the fixtures read the system's).
 inline void SetEnv(const char *name, const char *value) {

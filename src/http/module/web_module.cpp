@@ -4,6 +4,7 @@
 #include "http/module/utilitarios.h"
 #include "log/execution_log.h"
 #include "messaging/intake.h"
+#include "messaging/json_reader.h"
 #include "messaging/whatsapp.h"
 #include "platform/datetime.h"
 #include "platform/errors.h"
@@ -13,6 +14,24 @@ namespace {
 
 constexpr char16_t kJsonContentType[] = u"application/json; charset=ISO-8859-1";
 constexpr std::int32_t kReadLimit = 5900;
+
+// A route whose call failed answers 400 when the body could not be read (the
+// sender's to mend) and 500 when the request could not be carried out; never
+// the listener's default 200 with an empty body, which would report the failure
+// as success and, on the intake route, lose the communication unseen.
+std::int32_t FailureStatus(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const messaging::InvalidRequest &) {
+    return 400;
+  } catch (...) {
+    return 500;
+  }
+}
+
+std::u16string ErroJson(std::u16string_view message) {
+  return u"{\"erro\":\"" + messaging::EscapeJsonUnits(message) + u"\"}";
+}
 
 }  // namespace
 
@@ -66,10 +85,14 @@ void TWebModule1::WsTavoric(WebAction &, WebRequest &request, WebResponse &respo
     response.SetStatusCode(status);
     response.SetContent(lJsonRetorno);
   } catch (...) {
+    const std::u16string message = ErrorText(std::current_exception());
     const Regional &regional = CurrentRegional();
     log::RegistraLog(FormatDateTime(regional.longTimeFormat, LocalNow(), regional) +
                      u" Falha na Execução da Funcionalidade de Processamento do WsTavoric");
-    log::RegistraLog(u"Falha...: " + ErrorText(std::current_exception()));
+    log::RegistraLog(u"Falha...: " + message);
+    response.SetContentType(kJsonContentType);
+    response.SetStatusCode(FailureStatus(std::current_exception()));
+    response.SetContent(ErroJson(message));
   }
 }
 
