@@ -48,15 +48,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         step = plan.get(self.path.split("?")[0], {"status": 404})
         answer = step.get("body", "{}").encode()
         time.sleep(step.get("delay", 0))
-        self.send_response(step["status"])
-        if "location" in step:
-            self.send_header("Location", step["location"])
-        if "set_cookie" in step:
-            self.send_header("Set-Cookie", step["set_cookie"])
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(answer)))
-        self.end_headers()
-        self.wfile.write(answer)
+        try:
+            self.send_response(step["status"])
+            if "location" in step:
+                self.send_header("Location", step["location"])
+            if "set_cookie" in step:
+                self.send_header("Set-Cookie", step["set_cookie"])
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(answer)))
+            self.end_headers()
+            self.wfile.write(answer)
+        except (ConnectionError, ssl.SSLError):
+            pass  # the client gave up waiting (a delayed answer), as it should
 
     do_GET = do_POST = do_PUT = handle_any
 
