@@ -39,7 +39,7 @@ void ServiceController::ShowingErrors(Body &&body) {
 ServiceController::ServiceController() = default;  // here, where the listener is a complete type
 
 ServiceController::~ServiceController() {
-  FServer.reset();  // stops the listener, waiting for the actions in flight
+  FServer.reset();  // stops the listener, waiting a bounded time for the actions in flight
 }
 
 // ---- log ----------------------------------------------------------------------
@@ -151,8 +151,12 @@ void ServiceController::StartServer() {
 void ServiceController::btnPararClick() {
   Guarded(*this, u"btnPararClick()", [this] {
     RegistraLog(u"Rotina...: btnPararClick()");
-    bizlib::FechaDll();  // the library closes first; running calls finish before it unloads
-    Server().SetActive(false);
+    // One bounded wait for both: a call hung inside the library (a database lock)
+    // never freezes the window. The library closes first; a call still inside it
+    // then unloads it when it leaves, and its answer is dropped.
+    const auto deadline = std::chrono::steady_clock::now() + bizlib::kCloseWait;
+    bizlib::FechaDll(deadline);
+    Server().Stop(deadline);
     Server().ClearBindings();
   });
 }

@@ -32,6 +32,10 @@ struct Limits {
   // every one of them is stuck inside an action, another thread takes the loop.
   std::size_t eventThreads = 1;
   std::size_t maxThreads = 128;        // event-loop threads and threads inside actions, together
+  // How long Stop waits for the actions in flight; one that has not ended by then
+  // (a business call hung on a database lock) finishes on its own thread later,
+  // and its answer is dropped.
+  std::chrono::milliseconds stopWait{2000};
 };
 
 // The defaults with the operator's settings applied. `value` gives the text of a

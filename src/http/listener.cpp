@@ -23,6 +23,7 @@
 #include "http/response.h"
 #include "http/web.h"
 #include "platform/errors.h"
+#include "platform/no_destructor.h"
 #include "platform/sockets.h"
 
 namespace tav::http {
@@ -168,9 +169,10 @@ class Service {
   bool Listen(tcp::acceptor acceptor);
   // Starts the threads; connections are accepted from now on.
   void Run();
-  // Closes the listening sockets and every connection, lets the actions in flight
-  // finish, and returns when every thread has ended.
-  void Stop();
+  // Closes the listening sockets and every connection (once; later calls only
+  // wait), lets the actions in flight finish, and returns true when every thread
+  // has ended, false when some are still inside an action at `deadline`.
+  bool Stop(Clock::time_point deadline);
 
   enum class Admission { Accept, Refuse, Stopping };
   Admission Admit(Connection &connection, const std::shared_ptr<Connection> &shared);
@@ -211,6 +213,7 @@ class Service {
   void Spawn();  // under threadMutex_
   void ThreadBody(std::list<std::thread>::iterator self);
   void Supervise();
+  void CloseConnections();  // under acceptMutex_, once
 
   // The register (declared before the loop: connections leave it as the loop ends).
   mutable std::mutex mutex_;
@@ -730,17 +733,42 @@ void Service::Supervise() {
   }
 }
 
-void Service::Stop() {
+bool Service::Stop(Clock::time_point deadline) {
   {
     std::lock_guard lock(acceptMutex_);
-    acceptClosed_ = true;
-    for (Listening &listening : listening_) {
-      asio::error_code ec;
-      listening.acceptor.close(ec);  // a wait still armed ends as aborted
-      listening.pause.cancel();
+    if (!acceptClosed_) {
+      acceptClosed_ = true;
+      for (Listening &listening : listening_) {
+        asio::error_code ec;
+        listening.acceptor.close(ec);  // a wait still armed ends as aborted
+        listening.pause.cancel();
+      }
+      sweep_.cancel();
+      CloseConnections();
+      work_.reset();  // the loop ends once the last connection is done
     }
-    sweep_.cancel();
   }
+  std::unique_lock lock(threadMutex_);
+  for (;;) {
+    if (!threadEnded_.wait_until(lock, deadline, [&] { return !finished_.empty() || threads_.empty(); }))
+      return false;  // an action is still running; its thread ends when it does
+    std::vector<std::thread> ended;
+    ended.swap(finished_);
+    const bool last = threads_.empty();
+    lock.unlock();
+    for (std::thread &thread : ended) thread.join();
+    lock.lock();
+    if (last && threads_.empty() && finished_.empty()) break;
+  }
+  // The loop is done; the supervisor has nothing left to watch.
+  supervising_ = false;
+  supervisorWake_.notify_all();
+  lock.unlock();
+  if (supervisor_.joinable()) supervisor_.join();
+  return true;
+}
+
+void Service::CloseConnections() {
   std::vector<std::shared_ptr<Connection>> reading;
   {
     std::lock_guard lock(mutex_);
@@ -757,24 +785,6 @@ void Service::Stop() {
     }
   }
   for (auto &connection : reading) asio::post(connection->Executor(), [connection] { connection->Abort(); });
-  reading.clear();
-  work_.reset();  // the loop ends once the last connection is done
-  std::unique_lock lock(threadMutex_);
-  for (;;) {
-    threadEnded_.wait(lock, [&] { return !finished_.empty() || threads_.empty(); });
-    std::vector<std::thread> ended;
-    ended.swap(finished_);
-    const bool last = threads_.empty();
-    lock.unlock();
-    for (std::thread &thread : ended) thread.join();
-    lock.lock();
-    if (last && threads_.empty() && finished_.empty()) break;
-  }
-  // The loop is done; the supervisor has nothing left to watch.
-  supervising_ = false;
-  supervisorWake_.notify_all();
-  lock.unlock();
-  if (supervisor_.joinable()) supervisor_.join();
 }
 
 bool Ipv6Supported(asio::io_context &io) {
@@ -817,13 +827,30 @@ struct HttpListener::Impl {
   std::uint16_t defaultPort = 80;
   std::vector<Binding> bindings;
   std::unique_ptr<Service> service;  // while active
+  // Runs that Stop left with actions still inside (a hung business call): each
+  // ends when its last action does, and is reaped by a later Start or Stop.
+  std::vector<std::unique_ptr<Service>> draining;
 
   void Start();
-  void Stop();
+  void Stop(Clock::time_point deadline);
+  void Reap();
 };
+
+// Runs still draining when the listener goes: they stay (and their threads run
+// their actions to the end) until the process ends. Kept reachable on purpose.
+std::vector<std::unique_ptr<Service>> &Abandoned() {
+  static NoDestructor<std::vector<std::unique_ptr<Service>>> abandoned;
+  return abandoned.get();
+}
+std::mutex abandonedMutex;
+
+void HttpListener::Impl::Reap() {
+  std::erase_if(draining, [](const std::unique_ptr<Service> &run) { return run->Stop(Clock::now()); });
+}
 
 void HttpListener::Impl::Start() {
   std::lock_guard guard(control);
+  Reap();
   std::vector<Binding> wanted;
   std::unique_ptr<Service> fresh;
   {
@@ -850,8 +877,9 @@ void HttpListener::Impl::Start() {
   active = true;
 }
 
-void HttpListener::Impl::Stop() {
+void HttpListener::Impl::Stop(Clock::time_point deadline) {
   std::lock_guard guard(control);
+  Reap();
   Service *running;
   {
     std::lock_guard lock(mutex);
@@ -859,13 +887,14 @@ void HttpListener::Impl::Stop() {
     active = false;
     running = service.get();
   }
-  running->Stop();
-  std::unique_ptr<Service> ended;
+  const bool ended = running->Stop(deadline);
+  std::unique_ptr<Service> run;
   {
     std::lock_guard lock(mutex);
-    ended = std::move(service);
+    run = std::move(service);
   }
-  // `ended` goes here: no thread of it is left.
+  if (!ended) draining.push_back(std::move(run));
+  // Otherwise `run` goes here: no thread of it is left.
 }
 
 HttpListener::HttpListener(HandlerPool *pool, Limits limits) : impl_(std::make_unique<Impl>()) {
@@ -875,15 +904,23 @@ HttpListener::HttpListener(HandlerPool *pool, Limits limits) : impl_(std::make_u
 
 HttpListener::~HttpListener() {
   try {
-    impl_->Stop();
+    const Clock::time_point deadline = Clock::now() + impl_->limits.stopWait;
+    impl_->Stop(deadline);
+    for (std::unique_ptr<Service> &run : impl_->draining) {
+      if (run->Stop(deadline)) continue;
+      std::lock_guard lock(abandonedMutex);
+      Abandoned().push_back(std::move(run));
+    }
   } catch (...) {
   }
 }
 
 void HttpListener::SetActive(bool active) {
   if (active) impl_->Start();
-  else impl_->Stop();
+  else impl_->Stop(Clock::now() + impl_->limits.stopWait);
 }
+
+void HttpListener::Stop(std::chrono::steady_clock::time_point deadline) { impl_->Stop(deadline); }
 
 bool HttpListener::Active() const {
   std::lock_guard lock(impl_->mutex);

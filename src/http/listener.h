@@ -4,6 +4,7 @@
 // connection serves exactly one request.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,9 +33,14 @@ class HttpListener {
 
   // Starts listening (nothing when active); throws tav::Error
   // "Could not bind socket. Address and port are already in use." and stays inactive.
-  // Stops (nothing when inactive): closes every connection, waits for the actions
-  // in flight, and returns when no thread of the listener is left.
+  // Stops (nothing when inactive): closes every connection and waits for the
+  // actions in flight, Limits::stopWait at most (as Stop).
   void SetActive(bool active);
+  // Stops, waiting for the actions in flight until `deadline` at most. An action
+  // still running then (a hung business call) ends on its own thread later; its
+  // answer is dropped and the run's threads are joined by a later Start or Stop.
+  // Without such an action, no thread of the listener is left when this returns.
+  void Stop(std::chrono::steady_clock::time_point deadline);
   bool Active() const;
 
   std::uint16_t DefaultPort() const;

@@ -5,14 +5,18 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "bizlib/bridge.h"
 #include "host/controller.h"
 #include "host/log_window.h"
 #include "http/listener.h"
+#include "http/module/web_module.h"
 #include "platform/fileversion.h"
 #include "platform/text.h"
+#include "support/http_client.h"
 #include "support/log_capture.h"
+#include "support/portable.h"
 #include "support/working_directory.h"
 
 TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
@@ -134,6 +138,80 @@ TEST(ServiceController, StartUpShowingAndCommands) {
   main.btnEncerrarClick();
   EXPECT_TRUE(main.quit);
   EXPECT_EQ(log.Take().back(), u"Rotina...: btnEncerrarClick()");
+}
+
+// What the guard reports for FIXTURE_FAIL "<export>:raise".
+std::u16string Raised(std::u16string_view exportName) {
+#if defined(_WIN32)
+  return u"Exceção 0xE0000001 na biblioteca de negócio (" + std::u16string(exportName) + u")";
+#else
+  return u"Exceção C++ do tipo int na biblioteca de negócio (" + std::u16string(exportName) + u")";
+#endif
+}
+
+// A library failure in a window command is reported where the command reports
+// errors: the toolkit's error box, or the routine's error block.
+TEST(ServiceController, LibraryFailuresInTheCommands) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\r\nPORTA=0\r\n");
+  dir.AddLibrary();
+  tav::testing::LogCapture log;
+  RecordingMain main;
+  tav::testing::SetEnv("FIXTURE_FAIL", "HabilitarLog:raise");
+  main.chkLogClick(true);
+  EXPECT_EQ(main.errors, Lines{Raised(u"HabilitarLog")});
+  tav::testing::SetEnv("FIXTURE_FAIL", "LimpaCache:raise");
+  main.btnLimparCacheClick();  // dropped, between its two lines
+  EXPECT_EQ(main.errors.size(), 1u);
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  const Lines lines = log.Take();
+  EXPECT_EQ((Lines(lines.end() - 2, lines.end())),
+            (Lines{u"Rotina...: LimparCache() ", u"Rotina...: LimparCache() - FIM "}));
+}
+
+// "Parar" with a business call that does not return (a database lock): the window
+// answers within the bounded wait, the listener is stopped, and the library is
+// unloaded once the call ends; "Iniciar" then serves again.
+TEST(ServiceController, StopWithAHungCallAnswersAtOnce) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\r\nPORTA=0\r\n");
+  dir.AddLibrary();
+  const std::string hold = (dir.path() / "hold").string();
+  dir.Write("hold", "x");
+  tav::testing::SetEnv("FIXTURE_HOLD", hold.c_str());
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
+  tav::testing::LogCapture log;
+  tav::http::RegisterWebModule();  // as the program's main() does
+  RecordingMain main;
+  main.btnIniciarClick();
+  ASSERT_TRUE(main.Server().Active());
+  const std::uint16_t port = main.Server().Bindings().at(0).port;
+  std::string hungAnswer = "<none>";
+  std::thread client([&] {
+    hungAnswer = tav::testing::Exchange(port, "POST /WsTavoric HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\n{}");
+  });
+  // "Conectado" is written once the request holds the library, before ExecJSon.
+  for (int i = 0; i < 1000 && !Has(tav::log::ExecutionLog::Global().Entries(), u" Conectado"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  main.btnPararClick();  // returns while the call is still held
+  EXPECT_FALSE(main.Server().Active());
+  EXPECT_FALSE(tav::bizlib::Carregada());
+  EXPECT_TRUE(Has(log.Take(), u"Dll em uso por 1 chamada(s): será fechada quando a última terminar"));
+
+  std::filesystem::remove(hold);  // the call ends; its answer is dropped, the library unloads
+  client.join();
+  EXPECT_EQ(hungAnswer, "");
+  for (int i = 0; i < 500 && !Has(tav::log::ExecutionLog::Global().Entries(), u"Dll fechada"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(Has(log.Take(), u"Dll fechada"));
+
+  main.btnIniciarClick();
+  ASSERT_TRUE(main.Server().Active());
+  const std::string next = tav::testing::Exchange(main.Server().Bindings().at(0).port,
+                                                  "POST /WsTavoric HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\n{}");
+  EXPECT_EQ(next.substr(0, 15), "HTTP/1.1 200 OK");
+  tav::testing::UnsetEnv("FIXTURE_HOLD");
+  tav::testing::UnsetEnv("FIXTURE_ANSWER");
 }
 
 TEST(ServiceController, WithoutTheServiceIniNothingStarts) {

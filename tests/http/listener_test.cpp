@@ -210,6 +210,42 @@ TEST_F(Server, StopWaitsForARunningHandler) {
   EXPECT_EQ(listener_->OpenConnections(), 0u);
 }
 
+// An action that does not return (a business call hung on a database lock) holds
+// Stop up only until its deadline; the listener starts again meanwhile, and the
+// action's thread ends when the action does.
+TEST_F(Server, StopWithAHungActionReturnsAtItsDeadline) {
+  // Shared with the action, which outlives this test's body when an assertion fails.
+  struct Flags {
+    std::promise<void> entered;
+    std::atomic<bool> release{false}, finished{false}, first{true};
+  };
+  const auto flags = std::make_shared<Flags>();
+  struct Releaser {
+    std::shared_ptr<Flags> flags;
+    ~Releaser() { flags->release = true; }
+  } releaser{flags};
+  Handle([flags](WebRequest &, WebResponse &) {
+    if (!flags->first.exchange(false)) return;
+    flags->entered.set_value();
+    while (!flags->release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    flags->finished = true;
+  });
+  Start();
+  RawClient client(port_);
+  client.Send("GET /WsTavoric HTTP/1.0\r\n\r\n");
+  flags->entered.get_future().wait();
+  listener_->Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+  EXPECT_FALSE(listener_->Active());
+  EXPECT_FALSE(flags->finished.load());
+  EXPECT_EQ(client.ReadAll(), "");  // its connection was closed; the answer is dropped
+  listener_->SetActive(true);
+  EXPECT_EQ(Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+  flags->release = true;
+  for (int i = 0; i < 5000 && !flags->finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(flags->finished.load());
+  listener_->SetActive(false);  // reaps the earlier run, whose action has ended
+}
+
 TEST_F(Server, StartOnAPortInUseThenAgainWhenFree) {
   Start();
   HttpListener second(&pool_);
