@@ -46,13 +46,15 @@ class ProgramTest : public ::testing::Test {
     program_.reset();
     fs::remove_all(dir_);
   }
-  // `serverIni`: more lines of [SERVIDOR]; `extraIni`: more sections.
-  void Start(bool withLibrary, const std::string &extraIni = "", const std::string &serverIni = "") {
+  // `serverIni`: more lines of [SERVIDOR]; `extraIni`: more sections; `library`:
+  // the business library to use instead of the stand-in.
+  void Start(bool withLibrary, const std::string &extraIni = "", const std::string &serverIni = "",
+             const fs::path &library = TAV_STANDIN) {
     std::ofstream(dir_ / "TavWebService.ini")
         << "[SERVIDOR]\r\nPORTA=" << port_ << "\r\n" << serverIni << "[DLL]\r\nUSUARIO=demo\r\nSENHA=demo123\r\n[GERAIS]\r\nINICIARAUTO=S\r\n"
         << extraIni;
     std::ofstream(dir_ / "DozUzedoda.ini") << "[LOG]\r\nAtivo=NAO\r\n[BANCO]\r\nARQUIVO=teste.db\r\n";
-    if (withLibrary) fs::copy_file(TAV_STANDIN, dir_ / fs::path(TAV_STANDIN).filename());
+    if (withLibrary) fs::copy_file(library, dir_ / library.filename());
     program_ = std::make_unique<Program>(TAV_PROGRAM, dir_, port_);
     ASSERT_TRUE(program_->Ready()) << ReadFile(dir_ / "program.out");
   }
@@ -111,6 +113,30 @@ TEST_F(ProgramTest, IntakeFilesOnDisk) {
   const std::string content = ReadFile(files[0]);
   EXPECT_EQ(content.rfind("Informa\xE7\xE3o recebida em ", 0), 0u);
   EXPECT_EQ(content.substr(content.find("\r\n") + 2), "{\"a\":\"VUZEDAVODOZUZODOVE\",\"b\":\"Avi\xE3o\"}");
+}
+
+// A library that fails on every second call, as one in another language does
+// with an error it does not catch: each failure is answered 500 with its reason,
+// and the program goes on serving.
+TEST_F(ProgramTest, AFailingLibraryDoesNotTakeTheProgramDown) {
+  tav::testing::SetEnv("FIXTURE_FAIL", "ExecJSon:raise");
+  tav::testing::SetEnv("FIXTURE_FAIL_EVERY", "2");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
+  Start(true, "", "", TAV_FIXTURE_LIBRARY);  // the program inherits the variables
+  tav::testing::UnsetEnv("FIXTURE_FAIL");
+  tav::testing::UnsetEnv("FIXTURE_FAIL_EVERY");
+  tav::testing::UnsetEnv("FIXTURE_ANSWER");
+  for (int i = 1; i <= 6; ++i) {
+    const std::string response = Post("/WsTavoric", "{\"ACAO\":\"PING\"}");
+    SCOPED_TRACE(i);
+    if (i % 2 == 0) {
+      EXPECT_EQ(StatusLine(response), "HTTP/1.1 500 Internal Server Error");
+      EXPECT_NE(Body(response).find("na biblioteca de neg\\u00F3cio (ExecJSon)"), std::string::npos) << Body(response);
+    } else {
+      EXPECT_EQ(StatusLine(response), "HTTP/1.1 200 OK");
+      EXPECT_EQ(Body(response), "{}");
+    }
+  }
 }
 
 TEST_F(ProgramTest, WithoutTheLibraryBusinessRequestsGet503) {
@@ -300,5 +326,58 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 20000, &ignored);
   EXPECT_FALSE(RawClient(port_).connected());
   EXPECT_EQ(program_->Stop(), 0u);  // "Encerrar"
+}
+#endif
+
+#if defined(_WIN32)
+// The operator with a library that fails and one call that hangs: the failure is
+// in the execution log, "Parar" answers while the call is still inside the
+// library, and once the call ends the library unloads and "Iniciar" serves again.
+TEST_F(ProgramTest, TheOperatorWithAFailingAndAHungLibrary) {
+  const fs::path hold = dir_ / "segura";
+  tav::testing::SetEnv("FIXTURE_FAIL", "ExecJSon:raise");
+  tav::testing::SetEnv("FIXTURE_FAIL_EVERY", "2");
+  tav::testing::SetEnv("FIXTURE_ANSWER", "{}");
+  tav::testing::SetEnv("FIXTURE_HOLD", hold.string().c_str());  // held while the file exists
+  Start(true, "", "", TAV_FIXTURE_LIBRARY);
+  for (const char *v : {"FIXTURE_FAIL", "FIXTURE_FAIL_EVERY", "FIXTURE_ANSWER", "FIXTURE_HOLD"})
+    tav::testing::UnsetEnv(v);
+  HWND main = program_->MainWindow();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(Click(Child(main, L"Button", L"Log Execução")));
+  HWND log = WaitForWindow(program_->Id(), L"TFrmLogProc");
+  HWND memo = Child(log, L"Edit", nullptr);
+  ASSERT_NE(memo, nullptr);
+
+  EXPECT_EQ(StatusLine(Post("/WsTavoric", "{\"ACAO\":1}")), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(Post("/WsTavoric", "{\"ACAO\":2}")), "HTTP/1.1 500 Internal Server Error");
+  EXPECT_TRUE(Eventually([&] {
+    return Contains(WindowText(memo), L"Falha...: Exceção 0xE0000001 na biblioteca de negócio (ExecJSon)");
+  })) << Ansi(WindowText(memo));
+
+  // The third call hangs (a database lock).
+  std::ofstream(hold).put('x');
+  std::string hung = "<none>";
+  std::thread client([&] { hung = Post("/WsTavoric", "{\"ACAO\":3}"); });
+  EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"{\"ACAO\":3}"); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // from its log line into the library
+  HWND iniciar = Child(main, L"Button", L"Iniciar"), parar = Child(main, L"Button", L"Parar");
+  ASSERT_TRUE(Click(parar));  // returns: the window is not frozen
+  DWORD_PTR ignored = 0;
+  EXPECT_NE(SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored), 0);
+  EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(iniciar) && !IsWindowEnabled(parar); }));
+  EXPECT_FALSE(RawClient(port_).connected());
+  EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"será fechada quando a última terminar"); }))
+      << Ansi(WindowText(memo));
+
+  fs::remove(hold);  // the call ends: its answer is dropped and the library unloads
+  client.join();
+  EXPECT_EQ(hung, "");
+  EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"Dll fechada"); })) << Ansi(WindowText(memo));
+
+  ASSERT_TRUE(Click(iniciar));
+  EXPECT_TRUE(program_->Ready());
+  EXPECT_EQ(StatusLine(Post("/WsTavoric", "{\"ACAO\":4}")), "HTTP/1.1 200 OK");  // a fresh load counts from one
+  EXPECT_EQ(program_->Stop(), 0u);
 }
 #endif
