@@ -183,6 +183,9 @@ class Program {
     return false;
   }
   DWORD Id() const { return process_.dwProcessId; }
+  bool Alive() const {
+    return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  }
   HWND MainWindow() const { return WaitForWindow(process_.dwProcessId, L"TFormPrincipal"); }
 
   // Ends the program with "Encerrar" (forcibly after 20 s); returns its exit code.
@@ -232,6 +235,8 @@ class Program {
   }
   Program(const Program &) = delete;
   Program &operator=(const Program &) = delete;
+
+  bool Alive() const { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
 
   // Waits until the listener answers.
   bool Ready() const {
