@@ -1,5 +1,5 @@
 # Sourced by the benchmarks: builds and starts the listener with a trivial action
-# and an nginx (one worker) that answers the same small body, both on loopback.
+# and an nginx (one worker, no master process) that answers the same small body, both on loopback.
 # Sets service_port, service_pid, nginx_port, nginx_worker and work (a scratch
 # folder), and stops both and removes the folder on exit.
 #   start_servers [nginx worker_connections]
@@ -32,6 +32,7 @@ start_servers() {
   mkdir -p "$work/nginx"
   cat > "$work/nginx/nginx.conf" <<CONF
 worker_processes 1;
+master_process off;
 worker_rlimit_nofile $((connections * 2));
 daemon off;
 pid $work/nginx/nginx.pid;
@@ -53,5 +54,5 @@ CONF
   nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
   nginx_pid=$!
   sleep 0.5
-  nginx_worker=$(pgrep -P "$nginx_pid" | head -n1)
+  nginx_worker=$nginx_pid  # master_process off: the one process is the worker
 }

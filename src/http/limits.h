@@ -11,9 +11,13 @@
 namespace tav::http {
 
 struct Limits {
-  std::size_t maxLine = 16384;         // bytes of a request or header line before its line feed
-  std::size_t maxHeaderLines = 1024;   // header lines of one request
+  std::size_t maxLine = 16384;         // bytes of any line before its line feed: request, header,
+                                       // chunk size (with its extensions), trailer
+  std::size_t maxHeaderLines = 1024;   // header and trailer lines of one request, together
   std::size_t maxBody = 1 << 20;       // body bytes (Content-Length, or the chunked total): 413 beyond
+  // Every other byte one request may send: request line, headers, chunk framing
+  // and trailers together. Over it the connection is closed, as for a line too long.
+  std::size_t maxOverhead = 256 << 10;
   // A connection silent this long while its request is read, or while it does not
   // take its answer, is closed.
   std::chrono::milliseconds idleTimeout{30000};

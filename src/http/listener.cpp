@@ -183,6 +183,9 @@ class Service {
   std::size_t Open() const;
   std::size_t Threads() const;
 
+  // Around an action. A thread that took the connection in its accept loop hands
+  // the accept role to a free loop thread first, so that accepting never waits
+  // for the action (with no free thread, the supervisor adds one if it stalls).
   void EnterAction();
   void LeaveAction();
 
@@ -206,6 +209,13 @@ class Service {
   // Takes the connections that wait (a batch at most), serving each at once,
   // then waits for the next ones.
   void AcceptLoop(Listening &listening);
+  // The accept loop this thread is in, while it serves a connection it took.
+  struct AcceptTurn {
+    Service *service;
+    Listening *listening;
+    bool handedOff = false;  // another thread goes on accepting
+  };
+  static thread_local AcceptTurn *currentTurn;
   void ResumeAccepting();
   void StartConnection(net::NativeSocket native, const net::PeerAddress &peer);
   void ArmSweep();
@@ -300,6 +310,8 @@ void Connection::Advance() {
   for (;;) {
     ReadOutcome outcome = reader_.Next(data_, peerClosed_);
     if (std::holds_alternative<NeedMore>(outcome)) {
+      // What the reader has read (head, framing, trailers) is not kept.
+      if (const std::size_t consumed = reader_.TakeConsumed()) data_.erase(0, consumed);
       switch (Receive(true).status) {
         case net::Io::Moved:
         case net::Io::Ended:
@@ -467,16 +479,14 @@ void Connection::Touch() {
 }
 
 // The idle limit counts from the last byte that moved; the total limit from the
-// accept, grown by the body received at the minimum rate.
+// accept, grown by the body received at the minimum rate (body bytes only: framing
+// and trailers buy no time).
 Clock::time_point Connection::Deadline() const {
   if (lingering_) return lingerUntil_;
   Clock::time_point at = lastActivity_ + limits_.idleTimeout;
   if (!requestDone_) {
     Clock::time_point total = started_ + limits_.requestTimeout;
-    const std::size_t bodyStart = reader_.HeaderEnd();
-    if (limits_.minBodyRate > 0 && bodyStart > 0 && data_.size() > bodyStart) {
-      total += std::chrono::seconds((data_.size() - bodyStart) / limits_.minBodyRate);
-    }
+    if (limits_.minBodyRate > 0) total += std::chrono::seconds(reader_.BodyBytes() / limits_.minBodyRate);
     at = std::min(at, total);
   }
   return at;
@@ -531,7 +541,10 @@ void Service::ResumeAccepting() {
   });
 }
 
+thread_local Service::AcceptTurn *Service::currentTurn = nullptr;
+
 void Service::AcceptLoop(Listening &listening) {
+  AcceptTurn turn{this, &listening};
   for (int taken = 0;; ++taken) {
     net::NativeSocket native{};
     net::PeerAddress peer;
@@ -561,7 +574,10 @@ void Service::AcceptLoop(Listening &listening) {
         return;
       }
     }
+    AcceptTurn *outer = std::exchange(currentTurn, &turn);
     StartConnection(native, peer);
+    currentTurn = outer;
+    if (turn.handedOff) return;  // the accept role is another thread's now
   }
 }
 
@@ -654,12 +670,22 @@ std::size_t Service::Threads() const {
 }
 
 void Service::EnterAction() {
-  std::lock_guard lock(threadMutex_);
-  ++busy_;
-  ++actionsStarted_;
-  if (supervisorAsleep_) {
-    supervisorAsleep_ = false;
-    supervisorWake_.notify_one();
+  bool freeThread;
+  {
+    std::lock_guard lock(threadMutex_);
+    freeThread = threads_.size() > busy_ + 1;  // a loop thread besides this one is outside any action
+    ++busy_;
+    ++actionsStarted_;
+    if (supervisorAsleep_) {
+      supervisorAsleep_ = false;
+      supervisorWake_.notify_one();
+    }
+  }
+  AcceptTurn *turn = currentTurn;
+  if (freeThread && turn != nullptr && turn->service == this && !turn->handedOff) {
+    turn->handedOff = true;
+    Listening *listening = turn->listening;
+    asio::post(io_, [this, listening] { AcceptLoop(*listening); });
   }
 }
 
@@ -688,7 +714,9 @@ void Service::ThreadBody(std::list<std::thread>::iterator self) {
     }
     std::lock_guard lock(threadMutex_);
     const bool outOfWork = io_.stopped();  // only after Stop let the work go
-    const bool spare = handled == 0 && threads_.size() - busy_ > std::max<std::size_t>(1, limits.eventThreads);
+    // While actions run, two threads stay free (see Supervise).
+    const std::size_t keepFree = std::max<std::size_t>(1, limits.eventThreads) + (busy_ > 0 ? 1 : 0);
+    const bool spare = handled == 0 && threads_.size() - busy_ > keepFree;
     if (outOfWork || spare) {
       finished_.push_back(std::move(*self));
       threads_.erase(self);
@@ -717,7 +745,10 @@ void Service::Supervise() {
     }
     supervisorWake_.wait_for(lock, kStallGrace);
     if (!supervising_) break;
-    const bool stalled = busy_ >= threads_.size() && actionsFinished_ == finishedBefore;
+    // Stalled: actions hold all loop threads but at most one and none finished
+    // since the last look. Two free threads are kept then: one accepts, and one is
+    // there to take the accept role when that one starts an action.
+    const bool stalled = busy_ > 0 && busy_ + 2 > threads_.size() && actionsFinished_ == finishedBefore;
     if (stalled && stalledBefore && threads_.size() < limits.maxThreads) {
       Spawn();
       ResumeAccepting();  // the stalled thread may have been the one taking connections

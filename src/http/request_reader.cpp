@@ -161,13 +161,24 @@ RequestReader::Line RequestReader::TakeLine(std::string_view data, std::string_v
   const std::size_t lf = data.find('\n', pos_);
   if (lf == std::string_view::npos) {
     // Without its line feed the line may already be too long (a CR may still come).
-    return data.size() - pos_ > limits_.maxLine + 1 ? Line::TooLong : Line::Incomplete;
+    const std::size_t pending = data.size() - pos_;
+    return pending > limits_.maxLine + 1 || overhead_ + pending > limits_.maxOverhead ? Line::TooLong
+                                                                                        : Line::Incomplete;
   }
   line = data.substr(pos_, lf - pos_);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.size() > limits_.maxLine) return Line::TooLong;
+  overhead_ += lf + 1 - pos_;
+  if (overhead_ > limits_.maxOverhead) return Line::TooLong;
   pos_ = lf + 1;
   return Line::Ok;
+}
+
+std::size_t RequestReader::TakeConsumed() {
+  const std::size_t consumed = pos_;
+  pos_ = 0;
+  headerEnd_ = headerEnd_ >= consumed ? headerEnd_ - consumed : 0;
+  return consumed;
 }
 
 std::optional<ReadOutcome> RequestReader::NextLine(std::string_view data, bool peerClosed, std::string_view &line) {
@@ -223,6 +234,7 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
       }
       case Phase::FixedBody: {
         const auto need = static_cast<std::size_t>(*record_.contentLength);
+        bodyBytes_ = std::min(data.size() - headerEnd_, need);
         if (data.size() - headerEnd_ < need) return waitOrClose();
         record_.body = std::string(data.substr(headerEnd_, need));
         pos_ = headerEnd_ + need;
@@ -242,17 +254,26 @@ ReadOutcome RequestReader::Next(std::string_view data, bool peerClosed) {
         break;
       }
       case Phase::ChunkData: {
+        bodyBytes_ = record_.body->size() + static_cast<std::size_t>(std::min<std::uint64_t>(data.size() - pos_, chunkLeft_));
         if (data.size() - pos_ < chunkLeft_) return waitOrClose();
         record_.body->append(data.substr(pos_, chunkLeft_));
         pos_ += chunkLeft_;
         phase_ = Phase::ChunkEnd;
         break;
       }
-      case Phase::ChunkEnd:
-      case Phase::Trailers: {
+      case Phase::ChunkEnd: {
         if (auto stop = NextLine(data, peerClosed, line)) return *stop;
-        if (phase_ == Phase::ChunkEnd) phase_ = Phase::ChunkSize;
-        else if (line.empty()) phase_ = Phase::Finish;
+        phase_ = Phase::ChunkSize;
+        break;
+      }
+      case Phase::Trailers: {
+        // Read and dropped; they count with the header lines.
+        if (auto stop = NextLine(data, peerClosed, line)) return *stop;
+        if (line.empty()) {
+          phase_ = Phase::Finish;
+        } else if (record_.headers.size() + ++extraLines_ > limits_.maxHeaderLines) {
+          return Closed{};
+        }
         break;
       }
       case Phase::Finish:

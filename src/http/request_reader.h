@@ -42,8 +42,12 @@ class RequestReader {
   void ProbeDone() { probeDone_ = true; }
   // The method kind once the request line is read (for writing a refusal).
   MethodKind Kind() const { return record_.kind; }
-  // Offset of the first body byte once the head is read; 0 before.
-  std::size_t HeaderEnd() const { return headerEnd_; }
+  // Body bytes received so far (not the framing or trailers around them).
+  std::size_t BodyBytes() const { return bodyBytes_; }
+  // The bytes at the front of `data` that are read and no longer needed (head,
+  // chunk framing, trailers, chunks already copied): the caller drops them from
+  // its buffer before the next call, so that nothing but the body is kept.
+  std::size_t TakeConsumed();
 
  private:
   enum class Phase { RequestLine, Headers, Decide, FixedBody, ChunkSize, ChunkData, ChunkEnd, Trailers, Finish };
@@ -58,6 +62,9 @@ class RequestReader {
   Phase phase_ = Phase::RequestLine;
   std::size_t pos_ = 0;          // bytes consumed
   std::size_t headerEnd_ = 0;    // offset of the first body byte
+  std::size_t overhead_ = 0;     // bytes of lines taken (everything but the body)
+  std::size_t extraLines_ = 0;   // trailer lines
+  std::size_t bodyBytes_ = 0;
   std::uint64_t chunkLeft_ = 0;
   bool interimDone_ = false;
   bool probeDone_ = false;

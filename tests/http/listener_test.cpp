@@ -466,6 +466,99 @@ TEST_F(Server, ALongActionDoesNotHoldUpTheOthers) {
   EXPECT_EQ(late.substr(late.find("\r\n\r\n") + 4), "done");
 }
 
+// Once the loop has grown to several threads, one slow action must still not hold
+// up accepting: a fresh request is answered while the slow one is held.
+TEST_F(Server, AfterTheLoopHasGrownASlowActionDoesNotHoldUpAccepting) {
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    int inside = 0;
+  };
+  const auto gate = std::make_shared<Gate>();
+  struct Opener {
+    std::shared_ptr<Gate> gate;
+    ~Opener() {
+      std::lock_guard lock(gate->m);
+      gate->open = true;
+      gate->cv.notify_all();
+    }
+  } opener{gate};
+  const auto setOpen = [&](bool open) {
+    std::lock_guard lock(gate->m);
+    gate->open = open;
+    gate->cv.notify_all();
+  };
+  Handle([gate](WebRequest &rq, WebResponse &rs) {
+    if (rq.QueryField(u"slow") == u"1") {
+      std::unique_lock lock(gate->m);
+      ++gate->inside;
+      gate->cv.notify_all();
+      gate->cv.wait(lock, [&] { return gate->open; });
+      --gate->inside;
+    }
+    rs.SetContent(u"done");
+  });
+  Start();
+  // Two slow actions at once: the loop grows.
+  RawClient a(port_), b(port_);
+  a.Send("GET /WsTavoric?slow=1 HTTP/1.0\r\n\r\n");
+  b.Send("GET /WsTavoric?slow=1 HTTP/1.0\r\n\r\n");
+  {
+    std::unique_lock lock(gate->m);
+    ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(20), [&] { return gate->inside == 2; }));
+  }
+  setOpen(true);
+  EXPECT_NE(a.ReadAll().find("done"), std::string::npos);
+  EXPECT_NE(b.ReadAll().find("done"), std::string::npos);
+  ASSERT_GE(listener_->Threads(), 3u);  // loop threads (and the supervisor) stay a while
+  // The loop settles: every thread back from its action, one waiting to accept.
+  ASSERT_TRUE(Eventually([&] { return listener_->OpenConnections() == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  setOpen(false);
+  RawClient slow(port_);
+  slow.Send("GET /WsTavoric?slow=1 HTTP/1.0\r\n\r\n");
+  {
+    std::unique_lock lock(gate->m);
+    ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(20), [&] { return gate->inside == 1; }));
+  }
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    const std::string quick = Exchange(port_, "GET /WsTavoric HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(quick.substr(quick.find("\r\n\r\n") + 4), "done");
+  }
+  setOpen(true);
+  EXPECT_NE(slow.ReadAll().find("done"), std::string::npos);
+}
+
+// Trailers count: a flood is cut off at the header-line limit, unanswered, and
+// trailer bytes buy no time, so a client trickling trailers faster than the body
+// rate is still closed at the total deadline.
+TEST_F(Server, TrailersAreBoundedAndBuyNoTime) {
+  Limits limits;
+  limits.requestTimeout = std::chrono::milliseconds(400);
+  Start(limits);
+  const std::string head = "POST /WsTavoric HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n";
+  RawClient flood(port_);
+  flood.Send(head);
+  for (int i = 0; i < 4000 && !flood.closedByPeer(); ++i) {
+    flood.Send("X-Trailer: " + std::string(100, 't') + "\r\n");
+    if (i % 100 == 0) (void)flood.ReadSome(std::chrono::milliseconds(0));
+  }
+  EXPECT_EQ(flood.ReadAll(), "");
+  EXPECT_TRUE(flood.closedByPeer());
+
+  RawClient trickle(port_);
+  trickle.Send(head);
+  for (int i = 0; i < 100 && !trickle.closedByPeer(); ++i) {  // 20 KB/s for 5 s at most
+    trickle.Send("X-Trailer: " + std::string(1000, 't') + "\r\n");
+    EXPECT_EQ(trickle.ReadSome(std::chrono::milliseconds(50)), "");
+  }
+  EXPECT_TRUE(trickle.closedByPeer());
+  EXPECT_EQ(listener_->OpenConnections(), 0u);
+}
+
 TEST(LimitsSettings, ValuesFromTheIniSection) {
   struct Row {
     const char *name;

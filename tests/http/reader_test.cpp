@@ -1,6 +1,7 @@
 // The request reader as a pure function over bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -150,6 +151,96 @@ TEST(RequestReader, BodyFramings) {
     EXPECT_FALSE(Req(r).body.has_value());
   }
   EXPECT_EQ(*Req(Drive("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: $3\r\n\r\nabc")).body, "abc");
+}
+
+// The socket shell's way: bytes arrive in pieces, and what the reader has read is
+// dropped from the buffer after each NeedMore. Reports the outcome and the most
+// the buffer ever held.
+struct Streamed {
+  std::string kind;
+  std::size_t mostHeld = 0;
+  std::size_t bodyBytes = 0;
+};
+template <typename NextPiece>
+Streamed Stream(NextPiece next, const Limits &limits) {
+  RequestReader reader(limits);
+  std::string buffer, piece;
+  Streamed result;
+  while (next(piece)) {
+    buffer += piece;
+    result.mostHeld = std::max(result.mostHeld, buffer.size());
+    const ReadOutcome outcome = reader.Next(buffer, false);
+    result.kind = Kind(outcome);
+    result.bodyBytes = reader.BodyBytes();
+    if (result.kind != "need-more") return result;
+    buffer.erase(0, reader.TakeConsumed());
+  }
+  return result;
+}
+
+TEST(RequestReader, TrailersAndChunkFramingAreBoundedAndNotKept) {
+  Limits limits;
+  limits.maxLine = 1024;
+  limits.maxHeaderLines = 32;
+  limits.maxOverhead = 64 << 10;
+  const std::string head = "POST / HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n";
+  struct Row {
+    const char *name;
+    std::string input;
+    std::string expected;
+  };
+  std::string manyTrailers = head + "0\r\n", longTrailer = head + "0\r\nT: " + std::string(1100, 't') + "\r\n\r\n";
+  for (int i = 0; i < 30; ++i) manyTrailers += "T" + std::to_string(i) + ": x\r\n";  // with 2 headers: 32 lines
+  const Row rows[] = {
+      {"trailers within the line count", manyTrailers + "\r\n", "delivered"},
+      {"one trailer line more", manyTrailers + "T30: x\r\n\r\n", "closed"},
+      {"trailer line too long", longTrailer, "closed"},
+      {"chunk-size line too long", head + "1;" + std::string(1100, 'e') + "\r\nx\r\n0\r\n\r\n", "closed"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(Kind(Drive(row.input, false, limits).outcome), row.expected);
+  }
+
+  // A flood of trailers, 100 bytes a line, sent 4 KiB at a time: cut off at the
+  // line count, with only the unread tail ever held.
+  int sent = 0;
+  Streamed flood = Stream(
+      [&](std::string &piece) {
+        piece = sent++ == 0 ? head + "0\r\n" : "";
+        while (piece.size() < 4096) piece += "T: " + std::string(95, 'x') + "\r\n";
+        return sent < 100000;
+      },
+      limits);
+  EXPECT_EQ(flood.kind, "closed");
+  EXPECT_LT(flood.mostHeld, 8192u);
+
+  // Thousands of one-byte chunks with long extensions: cut off at the framing cap;
+  // the body is kept, the framing is not.
+  sent = 0;
+  Streamed extensions = Stream(
+      [&](std::string &piece) {
+        piece = sent++ == 0 ? head : "";
+        piece += "1;" + std::string(1000, 'e') + "\r\nx\r\n";
+        return sent < 100000;
+      },
+      limits);
+  EXPECT_EQ(extensions.kind, "closed");
+  EXPECT_LT(extensions.mostHeld, 4096u);
+  EXPECT_LT(extensions.bodyBytes, 100u);  // framing is not body: it buys no time at the minimum rate
+
+  // The same request within the limits still arrives whole, fed a byte at a time.
+  const std::string good = head + "5;x=1\r\nhello\r\n3\r\n abc\r\n0\r\nT: 1\r\n\r\n";
+  std::size_t at = 0;
+  const Streamed whole = Stream(
+      [&](std::string &piece) {
+        if (at >= good.size()) return false;
+        piece = good.substr(at++, 1);
+        return true;
+      },
+      limits);
+  EXPECT_EQ(whole.kind, "delivered");
+  EXPECT_EQ(whole.bodyBytes, 8u);
 }
 
 TEST(RequestReader, HeaderLookupAndContentTypeSplit) {
