@@ -43,6 +43,7 @@ url="http://127.0.0.1:$port/WsTavoric"
 
 echo "warm-up: 64 clients of slow calls, 5 s"
 wrk -t2 -c64 -d5s -s "$work/slow.lua" "$url" >/dev/null
+sleep 1  # the last slow calls of the warm-up end
 
 echo "1. 16 slow calls in flight; one client of status requests, ${duration} s"
 wrk -t1 -c16 -d"$((duration + 2))s" -s "$work/slow.lua" "$url" > "$work/slow16.txt" &
@@ -52,7 +53,7 @@ wrk -t1 -c1 -d"${duration}s" --latency -s "$work/status.lua" "$url" > "$work/sta
 wait "$slow_pid"
 awk '$1=="50%" {p50=$2} $1=="99%" {p99=$2} /Requests\/sec/ {rate=$2} /Socket errors|Non-2xx/ {err=err $0}
      END {printf "   status client: %s requests/s, p50 %s, p99 %s %s\n", rate, p50, p99, err}' "$work/status.txt"
-awk '/Requests\/sec/ {printf "   slow clients: %s requests/s\n", $2}' "$work/slow16.txt"
+awk '/Requests\/sec/ {rate=$2} /Non-2xx|Socket errors/ {err=err $0} END {printf "   slow clients: %s requests/s %s\n", rate, err}' "$work/slow16.txt"
 
 echo "2. 64 clients of slow calls, ${duration} s"
 wrk -t2 -c64 -d"${duration}s" -s "$work/slow.lua" "$url" > "$work/slow64.txt"

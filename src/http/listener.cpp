@@ -732,8 +732,7 @@ void Service::ThreadBody(std::list<std::thread>::iterator self) {
 void Service::Supervise() {
   std::unique_lock lock(threadMutex_);
   bool stalledBefore = false;
-  std::uint64_t finishedBefore = actionsFinished_;
-  std::uint64_t startedBefore = actionsStarted_;
+  std::uint64_t startedAtLastLook = actionsStarted_;
   Clock::time_point lastStart = Clock::now();
   while (supervising_) {
     if (busy_ == 0 && Clock::now() - lastStart > kSupervisorRest) {
@@ -741,14 +740,17 @@ void Service::Supervise() {
       supervisorWake_.wait(lock, [&] { return !supervisorAsleep_ || !supervising_; });
       supervisorAsleep_ = false;
       lastStart = Clock::now();
+      startedAtLastLook = actionsStarted_;
       continue;
     }
     supervisorWake_.wait_for(lock, kStallGrace);
     if (!supervising_) break;
-    // Stalled: actions hold all loop threads but at most one and none finished
-    // since the last look. Two free threads are kept then: one accepts, and one is
-    // there to take the accept role when that one starts an action.
-    const bool stalled = busy_ > 0 && busy_ + 2 > threads_.size() && actionsFinished_ == finishedBefore;
+    // Stalled: fewer than two loop threads are free, and an action that had started
+    // by the last look is still running (fewer actions have finished than had
+    // started then). Fast actions finishing meanwhile do not hide a slow one. Two
+    // free threads are kept: one accepts, one takes the accept role when that one
+    // starts an action.
+    const bool stalled = busy_ > 0 && busy_ + 2 > threads_.size() && actionsFinished_ < startedAtLastLook;
     if (stalled && stalledBefore && threads_.size() < limits.maxThreads) {
       Spawn();
       ResumeAccepting();  // the stalled thread may have been the one taking connections
@@ -756,11 +758,8 @@ void Service::Supervise() {
     } else {
       stalledBefore = stalled;
     }
-    finishedBefore = actionsFinished_;
-    if (actionsStarted_ != startedBefore) {
-      startedBefore = actionsStarted_;
-      lastStart = Clock::now();
-    }
+    if (actionsStarted_ != startedAtLastLook) lastStart = Clock::now();
+    startedAtLastLook = actionsStarted_;
   }
 }
 
