@@ -30,10 +30,55 @@ std::u16string LogWindowController::Caption() const {
   return caption;
 }
 
+LogWindowController::~LogWindowController() { StopWatching(); }
+
+void LogWindowController::StartWatching() {
+  log::ExecutionLog::Global().SetListener([this] { WakeUp(); });
+  watching_ = true;
+  DrainEntries();  // what arrived before
+}
+
+void LogWindowController::StopWatching() {
+  if (!watching_) return;
+  watching_ = false;
+  log::ExecutionLog::Global().SetListener({});  // waits for a wake-up in progress
+}
+
+std::u16string LogWindowController::DroppedNotice(std::uint64_t lines) {
+  return FormatDateTime(u"hh:nn:ss", LocalNow()) + u" " + text::Ascii(std::to_string(lines)) +
+         u" linha(s) mais antiga(s) descartada(s): o log de execução guarda só as mais recentes.";
+}
+
 void LogWindowController::DrainEntries() {
-  auto batch = log::ExecutionLog::Global().Read(next_);
+  log::ExecutionLog &log = log::ExecutionLog::Global();
+  const log::LogBounds bounds = log.Bounds();
+  log::ExecutionLog::Batch batch = log.Read(next_);
   next_ = batch.next;
-  if (!batch.entries.empty()) AppendEntries(batch.entries);
+  dropped_ += batch.skippedLines;
+  std::vector<std::u16string> &entries = batch.entries;
+  // Far behind: only the newest entries that fit are shown; the rest count as dropped.
+  std::size_t lines = 0, units = 0, first = entries.size();
+  while (first > 0) {
+    const std::size_t more = log::LinesIn(entries[first - 1]);
+    if (first < entries.size() &&
+        (lines + more > bounds.maxLines || (units + entries[first - 1].size()) * sizeof(char16_t) > bounds.maxBytes))
+      break;
+    lines += more;
+    units += entries[first - 1].size();
+    --first;
+  }
+  for (std::size_t i = 0; i < first; ++i) dropped_ += log::LinesIn(entries[i]);
+  entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(first));
+  if (!entries.empty()) AppendEntries(entries);
+  // The text area keeps to the same bounds, its dropped-lines line included.
+  const std::size_t keep = noticeShown_ ? 1 : 0;
+  const std::size_t room = bounds.maxLines > 1 ? bounds.maxLines - 1 : 1;
+  dropped_ += TrimShown(keep, room + keep, bounds.maxBytes / sizeof(char16_t));
+  if (dropped_ != noticeCount_) {
+    ShowFirstLine(DroppedNotice(dropped_), noticeShown_);
+    noticeShown_ = true;
+    noticeCount_ = dropped_;
+  }
 }
 
 std::u16string LogWindowController::LogText() const {
@@ -54,6 +99,8 @@ std::u16string LogWindowController::LogText() const {
 
 void LogWindowController::btnLimparLogClick() {
   ClearShownText();
+  dropped_ = noticeCount_ = 0;
+  noticeShown_ = false;
   log::ExecutionLog &log = log::ExecutionLog::Global();
   log.Clear();
   next_ = log.Read(0).next;

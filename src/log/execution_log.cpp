@@ -63,18 +63,52 @@ void ExecutionLog::AppendRaw(std::u16string entry) { Append(std::move(entry)); }
 void ExecutionLog::Append(std::u16string entry) {
   {
     std::lock_guard lock(mutex_);
+    lines_ += LinesIn(entry);
+    units_ += entry.size();
     entries_.push_back(std::move(entry));
+    TrimLocked();
   }
+  if (wakePending_.exchange(true, std::memory_order_acq_rel)) return;  // a wake-up is on its way
   std::lock_guard lock(listenerMutex_);
   if (listener_) listener_();
+  else wakePending_.store(false, std::memory_order_release);  // nobody to wake: the next append tries
+}
+
+// The oldest entries go until both bounds hold; the newest one always stays.
+void ExecutionLog::TrimLocked() {
+  while (entries_.size() > 1 && (lines_ > bounds_.maxLines || units_ * sizeof(char16_t) > bounds_.maxBytes)) {
+    const std::size_t lines = LinesIn(entries_.front());
+    lines_ -= lines;
+    units_ -= entries_.front().size();
+    if (first_ >= lastNext_) skippedLines_ += lines;  // the reader never got it
+    entries_.pop_front();
+    ++first_;
+  }
+}
+
+void ExecutionLog::SetBounds(LogBounds bounds) {
+  std::lock_guard lock(mutex_);
+  bounds_ = bounds;
+  TrimLocked();
+}
+
+LogBounds ExecutionLog::Bounds() const {
+  std::lock_guard lock(mutex_);
+  return bounds_;
 }
 
 ExecutionLog::Batch ExecutionLog::Read(std::uint64_t from) const {
+  wakePending_.store(false, std::memory_order_release);  // appends from now on wake the reader again
   std::lock_guard lock(mutex_);
   Batch batch;
   const std::uint64_t start = from > first_ ? from : first_;
+  batch.entries.reserve(entries_.size() - (start - first_));
   for (std::uint64_t i = start - first_; i < entries_.size(); ++i) batch.entries.push_back(entries_[i]);
   batch.next = first_ + entries_.size();
+  // Another reader's position: only that entries were skipped is known, not their lines.
+  batch.skippedLines = from == lastNext_ ? skippedLines_ : (from < first_ ? first_ - from : 0);
+  lastNext_ = batch.next;
+  skippedLines_ = 0;
   return batch;
 }
 
@@ -82,11 +116,20 @@ void ExecutionLog::Clear() {
   std::lock_guard lock(mutex_);
   first_ += entries_.size();
   entries_.clear();
+  lines_ = units_ = 0;
+  skippedLines_ = 0;
 }
 
 void ExecutionLog::SetListener(std::function<void()> listener) {
   std::lock_guard lock(listenerMutex_);
   listener_ = std::move(listener);
+  wakePending_.store(false, std::memory_order_release);
+}
+
+std::size_t LinesIn(std::u16string_view text) noexcept {
+  std::size_t lines = 1;
+  for (char16_t c : text) lines += c == u'\n';
+  return lines;
 }
 
 void RegistraLog(std::u16string_view iTexto) noexcept { ExecutionLog::Global().RegistraLog(iTexto); }

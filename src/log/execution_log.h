@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -14,6 +15,16 @@
 #include "platform/datetime.h"
 
 namespace tav::log {
+
+// How much of the log is kept: the newest entries up to either bound, whichever is
+// reached first. An operator may leave the window open for months.
+struct LogBounds {
+  std::size_t maxLines = 100000;       // lines of text (an entry may hold several)
+  std::size_t maxBytes = 32u << 20;    // bytes of text, UTF-16 as held
+};
+
+// Lines in a text: one more than its line feeds.
+std::size_t LinesIn(std::u16string_view text) noexcept;
 
 class ExecutionLog {
  public:
@@ -35,20 +46,28 @@ class ExecutionLog {
   // window's own "Registro de Log Reiniciado." line).
   void AppendRaw(std::u16string entry);
 
+  void SetBounds(LogBounds bounds);
+  LogBounds Bounds() const;
+
   // Entries have consecutive sequence numbers; Read gives those from `from` on and
-  // the number to ask for next time.
+  // the number to ask for next time. Entries the bounds dropped are skipped.
   struct Batch {
     std::vector<std::u16string> entries;
     std::uint64_t next = 0;
+    // Lines of entries the bounds dropped before this reader got them: exact for a
+    // reader that always asks from the `next` of its previous Read (the window).
+    std::uint64_t skippedLines = 0;
   };
-  Batch Read(std::uint64_t from) const;
+  Batch Read(std::uint64_t from) const;  // not to be called by two readers in turn
   std::vector<std::u16string> Entries() const { return Read(0).entries; }
   // Removes every entry.
   void Clear();
 
-  // Called (on the appending thread, outside the lock) after each append; the
-  // window turns it into a queued notification. Replacing it with an empty
-  // function unhooks the listener; this waits for a notification in progress.
+  // Wakes the reader: called (on the appending thread, outside the lock) after an
+  // append when no wake-up is pending; a Read ends the pending state. So a burst
+  // of appends costs the window one wake-up, however many entries it brings.
+  // Replacing it with an empty function unhooks the listener; this waits for a
+  // notification in progress.
   void SetListener(std::function<void()> listener);
 
   // The block text RegistraLogErro composes for the current time (exposed for tests).
@@ -57,6 +76,7 @@ class ExecutionLog {
 
  private:
   void Append(std::u16string entry);
+  void TrimLocked();
   const Regional &regional() const;
 
   Clock clock_;
@@ -65,6 +85,12 @@ class ExecutionLog {
   mutable std::mutex mutex_;
   std::deque<std::u16string> entries_;
   std::uint64_t first_ = 0;  // sequence number of entries_.front()
+  LogBounds bounds_;
+  std::size_t lines_ = 0;    // lines in entries_
+  std::size_t units_ = 0;    // UTF-16 units in entries_
+  mutable std::uint64_t lastNext_ = 0;      // `next` of the last Read
+  mutable std::uint64_t skippedLines_ = 0;  // lines dropped since then that it had not got
+  mutable std::atomic<bool> wakePending_{false};
   std::mutex listenerMutex_;
   std::function<void()> listener_;
 };

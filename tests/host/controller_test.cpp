@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <atomic>
 #include <thread>
 
 #include "bizlib/bridge.h"
@@ -59,16 +60,56 @@ class RecordingMain : public tav::host::ServiceController {
 // followed by CR LF.
 class RecordingLog : public tav::host::LogWindowController {
  public:
+  RecordingLog() { StartWatching(); }
+  ~RecordingLog() override { StopWatching(); }
   std::u16string text;
   bool answer = false, hidden = false;
   Lines errors, questions, opened;
+  std::atomic<int> wakeUps{0};
+  int appends = 0;
+
+  // The text area's lines (an entry's CR LF breaks it into lines, as the control does).
+  Lines ShownLines() const {
+    Lines lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(u"\r\n", start)) != std::u16string::npos; start = at + 2)
+      lines.push_back(text.substr(start, at - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+  }
 
  protected:
+  void WakeUp() override { ++wakeUps; }
   void AppendEntries(const std::vector<std::u16string> &entries) override {
+    ++appends;
     for (const auto &entry : entries) text += entry + u"\r\n";
   }
+  std::size_t TrimShown(std::size_t keep, std::size_t maxLines, std::size_t maxUnits) override {
+    Lines lines = ShownLines();
+    std::size_t units = text.size(), drop = 0;
+    while (keep + drop + 1 < lines.size() && (lines.size() - drop > maxLines || units > maxUnits))
+      units -= lines[keep + drop++].size() + 2;
+    if (drop == 0) return 0;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(keep), lines.begin() + static_cast<std::ptrdiff_t>(keep + drop));
+    Rebuild(lines);
+    return drop;
+  }
+  void ShowFirstLine(std::u16string_view line, bool replace) override {
+    Lines lines = ShownLines();
+    if (replace && !lines.empty()) lines[0] = line;
+    else lines.insert(lines.begin(), std::u16string(line));
+    Rebuild(lines);
+  }
+  void Rebuild(const Lines &lines) {
+    text.clear();
+    for (const auto &line : lines) text += line + u"\r\n";
+  }
   void ClearShownText() override { text.clear(); }
-  std::u16string ShownText() const override { return text; }
+  std::u16string ShownText() const override {
+    // As the Win32 view: the break after the last entry is the saved file's last line end.
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, u"\r\n") == 0) return text.substr(0, text.size() - 2);
+    return text;
+  }
   void ShowErrorBox(std::u16string_view message) override { errors.emplace_back(message); }
   bool ConfirmBox(std::u16string_view message) override {
     questions.emplace_back(message);
@@ -225,6 +266,80 @@ TEST(ServiceController, WithoutTheServiceIniNothingStarts) {
   main.btnIniciarClick();
   EXPECT_FALSE(main.Server().Active());
   EXPECT_TRUE(Has(log.Take(), u"Rotina.......: StartServer()"));
+}
+
+// The text area keeps to the log's bounds: the oldest lines go (typed ones too),
+// the first line says how many went, batches keep the log's order, a burst of
+// appends wakes the window once, and Clear starts over.
+TEST(LogWindowController, BoundedTextAreaWithTheDroppedLinesLine) {
+  WorkingDirectory dir;
+  tav::testing::LogCapture log;
+  tav::log::ExecutionLog &global = tav::log::ExecutionLog::Global();
+  const tav::log::LogBounds defaults = global.Bounds();
+  global.SetBounds({10, 1 << 20});
+  RecordingLog window;
+  window.text += u"digitado 1\r\ndigitado 2\r\n";  // the operator typed two lines
+  for (int i = 0; i < 6; ++i) global.RegistraLog(u"e" + tav::testing_number(i));
+  EXPECT_EQ(window.wakeUps.load(), 1);  // six appends, one wake-up
+  window.DrainEntries();
+  EXPECT_EQ(window.appends, 1);  // one batch, one append
+  EXPECT_EQ(window.ShownLines().size(), 8u);
+  for (int i = 6; i < 20; ++i) {
+    global.RegistraLog(u"e" + tav::testing_number(i));
+    if (i % 5 == 0) window.DrainEntries();
+  }
+  window.DrainEntries();
+  const Lines lines = window.ShownLines();
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0].substr(8), u" 13 linha(s) mais antiga(s) descartada(s): o log de execução guarda só as mais recentes.");
+  for (int i = 1; i < 10; ++i) EXPECT_EQ(lines[i].substr(9), u"e" + tav::testing_number(10 + i));  // in order, newest kept
+  EXPECT_EQ(window.LogText().substr(0, lines[0].size()), lines[0]);  // a saved log says it is not complete
+
+  // Bytes bound as well, whichever comes first.
+  global.SetBounds({1000, 40 * sizeof(char16_t)});
+  global.RegistraLog(u"um texto bem mais longo que o resto");
+  window.DrainEntries();
+  EXPECT_LE(window.text.size(), 40u + 2 * 100);  // the newest line and the notice always stay
+  EXPECT_EQ(window.ShownLines().back().substr(9), u"um texto bem mais longo que o resto");
+
+  window.btnLimparLogClick();
+  global.SetBounds({10, 1 << 20});
+  EXPECT_EQ(window.ShownLines().size(), 1u);  // only "Registro de Log Reiniciado."
+  global.RegistraLog(u"depois");
+  window.DrainEntries();
+  EXPECT_EQ(window.ShownLines().size(), 2u);
+  global.SetBounds(defaults);
+}
+
+// A save while entries keep arriving holds whole lines only.
+TEST(LogWindowController, SaveDuringAppendsHoldsWholeLines) {
+  WorkingDirectory dir;
+  tav::testing::LogCapture log;
+  RecordingLog window;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&stop, t] {
+      for (int i = 0; !stop; ++i) tav::log::ExecutionLog::Global().RegistraLog(u"linha " + tav::testing_number(t * 1000000 + i));
+    });
+  window.answer = false;
+  std::u16string saved;
+  for (int i = 0; i < 5; ++i) {
+    window.DrainEntries();
+    saved = window.btnSalvarLogClick();
+  }
+  stop = true;
+  for (auto &w : writers) w.join();
+  ASSERT_FALSE(saved.empty());
+  std::istringstream file(ReadFile(fs::path(tav::text::ToUtf8(saved))));
+  std::size_t count = 0;
+  for (std::string line; std::getline(file, line); ++count) {
+    ASSERT_GE(line.size(), 16u);
+    EXPECT_EQ(line.back(), '\r');
+    if (count == 0 && line.find("descartada") != std::string::npos) continue;  // the dropped-lines line
+    EXPECT_EQ(line.substr(8, 7), " linha ") << line;
+  }
+  EXPECT_GT(count, 0u);
 }
 
 TEST(LogWindowController, ShowsSavesClearsAndCloses) {

@@ -13,6 +13,7 @@
 #include "host/qt/frm_logproc.h"
 #include "host/qt/qtext.h"
 #include "host_support.h"
+#include "log/execution_log.h"
 #include "platform/text.h"
 
 using tav::host::TFormPrincipal;
@@ -169,4 +170,28 @@ TEST(LogWindow, AppendsFromManyThreadsArriveInOrder) {
     const int t = line[9].unicode() - u'A';
     EXPECT_EQ(line.mid(10).toInt(), next[t]++);
   }
+}
+
+// The Qt text area keeps to the log's bounds like the model: the oldest lines go,
+// the typed ones too, the first line says how many, and Clear starts over.
+TEST(LogWindow, TheTextAreaIsBounded) {
+  WorkingDirectory dir;
+  dir.Write("TavWebService.ini", "[SERVIDOR]\nPORTA=0\n[LOG]\nMAXLINHAS=20\n");
+  TFormPrincipal form;
+  form.btnLogExec->click();
+  auto *window = form.FormLogProc();
+  window->memLog->appendPlainText(QStringLiteral("digitado pelo operador"));
+  for (int i = 0; i < 100; ++i) form.RegistraLog(u"linha " + tav::text::Ascii(std::to_string(i)));
+  ProcessEvents();
+  const QStringList lines = Lines(form);
+  ASSERT_EQ(lines.size(), 20);
+  EXPECT_TRUE(lines[0].contains(QStringLiteral(" linha(s) mais antiga(s) descartada(s)"))) << lines[0].toStdString();
+  EXPECT_TRUE(lines.back().endsWith(QStringLiteral(" linha 99")));
+  EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" linha 81")));  // in order, the newest kept
+  EXPECT_FALSE(window->memLog->toPlainText().contains(QStringLiteral("digitado")));
+  EXPECT_LE(window->memLog->document()->blockCount(), 20);
+  window->btnLimparLog->click();
+  ProcessEvents();
+  EXPECT_EQ(Lines(form).size(), 1);
+  tav::log::ExecutionLog::Global().SetBounds({});
 }

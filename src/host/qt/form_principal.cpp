@@ -11,7 +11,6 @@
 #include <QUrl>
 
 #include "host/qt/frm_logproc.h"
-#include "host/qt/log_bridge.h"
 #include "host/qt/prompter.h"
 #include "host/qt/qtext.h"
 
@@ -131,9 +130,6 @@ void TFormPrincipal::OpenWithShell(std::u16string_view target) { Prompter::Curre
 void TFormPrincipal::ShowLogWindow() {
   if (FormLogProc_ == nullptr) {
     FormLogProc_ = new TFrmLogProc(this);
-    logBridge_ = new LogBridge(this);
-    connect(logBridge_, &LogBridge::entriesAppended, FormLogProc_, [window = FormLogProc_] { window->DrainEntries(); },
-            Qt::QueuedConnection);
   }
   FormLogProc_->mPorta = mPorta;
   FormLogProc_->show();

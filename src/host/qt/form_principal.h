@@ -12,7 +12,6 @@ class QPushButton;
 
 namespace tav::host {
 
-class LogBridge;
 class TFrmLogProc;
 
 class TFormPrincipal : public QWidget, public ServiceController {
@@ -50,7 +49,6 @@ class TFormPrincipal : public QWidget, public ServiceController {
   void ComposeControls();
 
   TFrmLogProc *FormLogProc_ = nullptr;
-  LogBridge *logBridge_ = nullptr;
 };
 
 // The sky blue of both windows.

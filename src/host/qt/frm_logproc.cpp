@@ -1,5 +1,7 @@
 #include "host/qt/frm_logproc.h"
 
+#include <algorithm>
+
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -7,6 +9,9 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QUrl>
 
 #include "host/qt/form_principal.h"
@@ -53,6 +58,7 @@ TFrmLogProc::TFrmLogProc(QWidget *owner) : QWidget(owner, Qt::Window) {
   memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
   memLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memLog->setUndoRedoEnabled(false);  // an undo history would keep every dropped line
 
   btnSalvarLog->move(8, 3);
   btnLimparLog->move(131, 3);
@@ -60,8 +66,10 @@ TFrmLogProc::TFrmLogProc(QWidget *owner) : QWidget(owner, Qt::Window) {
   connect(btnSalvarLog, &QPushButton::clicked, this, [this] { btnSalvarLogClick(); });
   connect(btnLimparLog, &QPushButton::clicked, this, [this] { btnLimparLogClick(); });
   connect(btnFechar, &QPushButton::clicked, this, [this] { btnFecharClick(); });
-  DrainEntries();
+  StartWatching();
 }
+
+TFrmLogProc::~TFrmLogProc() { StopWatching(); }
 
 void TFrmLogProc::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
@@ -85,15 +93,61 @@ void TFrmLogProc::showEvent(QShowEvent *event) {
 
 // ---- view operations ----------------------------------------------------------
 
+// Queued to the window's thread; Qt drops it if the window is gone by then.
+void TFrmLogProc::WakeUp() {
+  QMetaObject::invokeMethod(this, [this] { DrainEntries(); }, Qt::QueuedConnection);
+}
+
 void TFrmLogProc::AppendEntries(const std::vector<std::u16string> &entries) {
   QScrollBar *bar = memLog->verticalScrollBar();
   const bool atEnd = bar->value() == bar->maximum();
+  std::u16string joined;
+  std::size_t size = 0;
+  for (const auto &entry : entries) size += entry.size() + 1;
+  joined.reserve(size);
   for (const auto &entry : entries) {
-    QString line = Q(entry);
-    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    memLog->appendPlainText(line);
+    if (!joined.empty()) joined += u'\n';
+    joined += entry;
   }
+  QString text = Q(joined);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  memLog->appendPlainText(text);  // one operation for the whole batch
   if (atEnd) bar->setValue(bar->maximum());
+}
+
+std::size_t TFrmLogProc::TrimShown(std::size_t keep, std::size_t maxLines, std::size_t maxUnits) {
+  QTextDocument *document = memLog->document();
+  const auto blocks = static_cast<std::size_t>(document->blockCount());
+  const auto units = static_cast<std::size_t>(document->characterCount());
+  if (blocks <= keep + 1) return 0;  // the newest line always stays
+  std::size_t drop = blocks > maxLines ? blocks - maxLines : 0;
+  std::size_t removed = 0;
+  QTextBlock block = document->findBlockByNumber(static_cast<int>(keep));
+  for (std::size_t i = 0; i < drop; ++i, block = block.next()) removed += static_cast<std::size_t>(block.length());
+  while (units - removed > maxUnits && keep + drop + 1 < blocks) {
+    removed += static_cast<std::size_t>(block.length());
+    block = block.next();
+    ++drop;
+  }
+  drop = std::min(drop, blocks - keep - 1);
+  if (drop == 0) return 0;
+  QScrollBar *bar = memLog->verticalScrollBar();
+  const bool atEnd = bar->value() == bar->maximum();
+  QTextCursor cursor(document->findBlockByNumber(static_cast<int>(keep)));
+  cursor.setPosition(document->findBlockByNumber(static_cast<int>(keep + drop)).position(), QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
+  if (atEnd) bar->setValue(bar->maximum());
+  return drop;
+}
+
+void TFrmLogProc::ShowFirstLine(std::u16string_view line, bool replace) {
+  QTextCursor cursor(memLog->document()->firstBlock());
+  if (replace) {
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(Q(line));
+  } else {
+    cursor.insertText(Q(line) + QLatin1Char('\n'));
+  }
 }
 
 void TFrmLogProc::ClearShownText() { memLog->clear(); }

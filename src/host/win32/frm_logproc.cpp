@@ -1,5 +1,6 @@
 #include "host/win32/frm_logproc.h"
 
+#include <algorithm>
 #include <string>
 
 #include "log/execution_log.h"
@@ -83,16 +84,13 @@ TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
   const SIZE outer = OuterSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kStyle, kExStyle, dpi_);
   SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  // Entries arrive on any thread; each one only wakes the GUI thread, which reads
-  // every entry not shown yet, in the log's order.
-  log::ExecutionLog::Global().SetListener([this, window] {
-    if (!drainPosted_.exchange(true)) PostMessageW(window, kDrainMessage, 0, 0);
-  });
-  DrainEntries();
+  // Entries arrive on any thread; a burst of them wakes the GUI thread once, and it
+  // reads every entry not shown yet, in the log's order.
+  StartWatching();
 }
 
 TFrmLogProc::~TFrmLogProc() {
-  log::ExecutionLog::Global().SetListener({});  // waits for a notification in progress
+  StopWatching();  // waits for a wake-up in progress
   DestroyNow();
 }
 
@@ -100,7 +98,6 @@ LRESULT TFrmLogProc::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND window = Handle();
   switch (message) {
     case kDrainMessage:
-      drainPosted_.store(false);
       DrainEntries();
       return 0;
     case WM_COMMAND:
@@ -246,6 +243,81 @@ void TFrmLogProc::AppendEntries(const std::vector<std::u16string> &entries) {
   SendMessageW(memLog, EM_SETSEL, static_cast<WPARAM>(length), length);
   SendMessageW(memLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win::Wide(text)));
   if (!atEnd) SendMessageW(memLog, EM_SETSEL, start, end);  // the operator's selection stays
+}
+
+void TFrmLogProc::WakeUp() { PostMessageW(Handle(), kDrainMessage, 0, 0); }
+
+namespace {
+
+// The operator's selection (or caret) around an edit of the text before it, and
+// the view kept at the end when it was there.
+class KeepSelection {
+ public:
+  explicit KeepSelection(HWND edit) : edit_(edit) {
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start_), reinterpret_cast<LPARAM>(&end_));
+    length_ = static_cast<DWORD>(GetWindowTextLengthW(edit));
+    atEnd_ = start_ == end_ && end_ == length_;
+  }
+  ~KeepSelection() {
+    const auto length = static_cast<DWORD>(GetWindowTextLengthW(edit_));
+    if (atEnd_) {
+      SendMessageW(edit_, EM_SETSEL, length, length);
+      SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+      return;
+    }
+    // The edit was before the selection: it moves by the change in length.
+    const auto shift = [&](DWORD at) {
+      const long long moved = static_cast<long long>(at) + length - length_;
+      return static_cast<DWORD>(moved < 0 ? 0 : moved);
+    };
+    SendMessageW(edit_, EM_SETSEL, shift(start_), shift(end_));
+  }
+  KeepSelection(const KeepSelection &) = delete;
+  KeepSelection &operator=(const KeepSelection &) = delete;
+
+ private:
+  HWND edit_;
+  DWORD start_ = 0, end_ = 0, length_ = 0;
+  bool atEnd_ = false;
+};
+
+}  // namespace
+
+std::size_t TFrmLogProc::TrimShown(std::size_t keep, std::size_t maxLines, std::size_t maxUnits) {
+  // Every entry ends with CR LF: the last line of the control is the empty one after it.
+  const auto count = static_cast<std::size_t>(SendMessageW(memLog, EM_GETLINECOUNT, 0, 0));
+  const std::size_t lines = count > 0 ? count - 1 : 0;
+  if (lines <= keep + 1) return 0;  // the newest line always stays
+  const auto indexOf = [&](std::size_t line) {
+    return static_cast<std::size_t>(SendMessageW(memLog, EM_LINEINDEX, static_cast<WPARAM>(line), 0));
+  };
+  const auto length = static_cast<std::size_t>(GetWindowTextLengthW(memLog));
+  std::size_t drop = lines > maxLines ? lines - maxLines : 0;
+  const std::size_t from = indexOf(keep);
+  if (length - (indexOf(keep + drop) - from) > maxUnits) {
+    // The fewest lines whose removal brings the text within maxUnits.
+    std::size_t low = drop, high = lines - keep - 1;
+    while (low < high) {
+      const std::size_t mid = low + (high - low) / 2;
+      if (length - (indexOf(keep + mid) - from) <= maxUnits) high = mid;
+      else low = mid + 1;
+    }
+    drop = low;
+  }
+  drop = std::min(drop, lines - keep - 1);
+  if (drop == 0) return 0;
+  KeepSelection keepSelection(memLog);
+  SendMessageW(memLog, EM_SETSEL, from, indexOf(keep + drop));
+  SendMessageW(memLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  return drop;
+}
+
+void TFrmLogProc::ShowFirstLine(std::u16string_view line, bool replace) {
+  KeepSelection keepSelection(memLog);
+  const auto end = replace ? SendMessageW(memLog, EM_LINEINDEX, 1, 0) : 0;
+  SendMessageW(memLog, EM_SETSEL, 0, end < 0 ? 0 : end);
+  const std::u16string text = std::u16string(line) + u"\r\n";
+  SendMessageW(memLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(win::Wide(text)));
 }
 
 void TFrmLogProc::ClearShownText() { SetWindowTextW(memLog, L""); }

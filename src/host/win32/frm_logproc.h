@@ -26,7 +26,10 @@ class TFrmLogProc final : public LogWindowController, public NativeWindow {
   HWND memLog = nullptr;
 
  protected:
+  void WakeUp() override;
   void AppendEntries(const std::vector<std::u16string> &entries) override;
+  std::size_t TrimShown(std::size_t keep, std::size_t maxLines, std::size_t maxUnits) override;
+  void ShowFirstLine(std::u16string_view line, bool replace) override;
   void ClearShownText() override;
   std::u16string ShownText() const override;
   void ShowErrorBox(std::u16string_view message) override;
@@ -44,7 +47,6 @@ class TFrmLogProc final : public LogWindowController, public NativeWindow {
   Font font_, boldFont_;
   Brush sky_;
   UINT dpi_ = kBaseDpi;
-  std::atomic<bool> drainPosted_{false};  // a notification is on its way to the GUI thread
 };
 
 }  // namespace tav::host::win32
