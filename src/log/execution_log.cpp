@@ -1,5 +1,7 @@
 #include "log/execution_log.h"
 
+#include <algorithm>
+
 #include "platform/no_destructor.h"
 
 namespace tav::log {
@@ -106,7 +108,9 @@ ExecutionLog::Batch ExecutionLog::Read(std::uint64_t from) const {
   for (std::uint64_t i = start - first_; i < entries_.size(); ++i) batch.entries.push_back(entries_[i]);
   batch.next = first_ + entries_.size();
   // Another reader's position: only that entries were skipped is known, not their lines.
-  batch.skippedLines = from == lastNext_ ? skippedLines_ : (from < first_ ? first_ - from : 0);
+  // (What a Clear removed was not dropped.)
+  const std::uint64_t since = std::max(from, clearedAt_);
+  batch.skippedLines = from == lastNext_ ? skippedLines_ : (since < first_ ? first_ - since : 0);
   lastNext_ = batch.next;
   skippedLines_ = 0;
   return batch;
@@ -115,6 +119,7 @@ ExecutionLog::Batch ExecutionLog::Read(std::uint64_t from) const {
 void ExecutionLog::Clear() {
   std::lock_guard lock(mutex_);
   first_ += entries_.size();
+  clearedAt_ = first_;
   entries_.clear();
   lines_ = units_ = 0;
   skippedLines_ = 0;

@@ -85,6 +85,7 @@ class ExecutionLog {
   mutable std::mutex mutex_;
   std::deque<std::u16string> entries_;
   std::uint64_t first_ = 0;  // sequence number of entries_.front()
+  std::uint64_t clearedAt_ = 0;  // first_ after the last Clear
   LogBounds bounds_;
   std::size_t lines_ = 0;    // lines in entries_
   std::size_t units_ = 0;    // UTF-16 units in entries_
