@@ -13,15 +13,15 @@ scripts/setup
 
 echo "== Linux"
 cmake --preset default >/dev/null
-cmake --build build --target TavWebService fixture_complete failing_library_bench >/dev/null
-build/failing_library_bench build/TavWebService build/tests/fixtures/complete/DozUzedoda.so "$seconds" "$clients"
+cmake --build build --target TavWebService fixture_complete program_load_bench >/dev/null
+build/program_load_bench build/TavWebService build/tests/fixtures/complete/DozUzedoda.so "$seconds" "$clients"
 
 . scripts/lib/xvfb.sh
 start_xvfb
 for arch in win64 win32; do
   echo "== Windows $arch, under Wine"
   cmake --preset "$arch" >/dev/null
-  cmake --build "build-$arch" --target TavWebService fixture_complete failing_library_bench >/dev/null
-  scripts/wine-run "build-$arch/failing_library_bench.exe" "Z:$(pwd)/build-$arch/TavWebService.exe" \
+  cmake --build "build-$arch" --target TavWebService fixture_complete program_load_bench >/dev/null
+  scripts/wine-run "build-$arch/program_load_bench.exe" "Z:$(pwd)/build-$arch/TavWebService.exe" \
     "Z:$(pwd)/build-$arch/tests/fixtures/complete/DozUzedoda.dll" "$seconds" "$clients"
 done

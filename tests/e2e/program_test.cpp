@@ -381,3 +381,24 @@ TEST_F(ProgramTest, TheOperatorWithAFailingAndAHungLibrary) {
   EXPECT_EQ(program_->Stop(), 0u);
 }
 #endif
+
+#if defined(_WIN32)
+// The Win32 text area keeps to the log's bounds: at most MAXLINHAS lines, the
+// first one saying how many went.
+TEST_F(ProgramTest, TheLogWindowKeepsToItsBounds) {
+  Start(true, "[LOG]\r\nMAXLINHAS=30\r\n");
+  HWND main = program_->MainWindow();
+  ASSERT_TRUE(Click(Child(main, L"Button", L"Log Execução")));
+  HWND log = WaitForWindow(program_->Id(), L"TFrmLogProc");
+  HWND memo = Child(log, L"Edit", nullptr);
+  ASSERT_NE(memo, nullptr);
+  for (int i = 0; i < 20; ++i) Post("/WsTavoric", "{\"ACAO\":\"PING\",\"n\":" + std::to_string(i) + "}");
+  EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"\"n\":19}"); })) << Ansi(WindowText(memo));
+  const std::wstring text = WindowText(memo);
+  const auto lines = SendMessageW(memo, EM_GETLINECOUNT, 0, 0) - 1;  // the last line is the empty one after CR LF
+  EXPECT_LE(lines, 30);
+  EXPECT_GE(lines, 25);
+  EXPECT_TRUE(Contains(text.substr(0, text.find(L"\r\n")), L"linha(s) mais antiga(s) descartada(s)")) << Ansi(text.substr(0, 200));
+  EXPECT_EQ(program_->Stop(), 0u);
+}
+#endif

@@ -1,9 +1,11 @@
-// The real program with a business library that raises an OS exception (on Linux
-// a C++ exception) on every second ExecJSon, under load: clients that each send
-// one request per connection for a while. Reports every answer by status, whether
-// the program is still alive, and (on Windows) that Parar, Iniciar and a normal
-// request work afterwards.
-//   failing_library_bench PROGRAM LIBRARY [SECONDS=30] [CLIENTS=32]
+// The real program under load: clients that each send one business request per
+// connection for a while, with the fixture library. Reports every answer by
+// status, whether the program is still alive, and (on Windows) that Parar,
+// Iniciar and a normal request work afterwards.
+//   program_load_bench PROGRAM LIBRARY [SECONDS=30] [CLIENTS=32] [FAIL_EVERY=2] [LOG_WINDOW=0]
+// FAIL_EVERY: the library raises an OS exception (on Linux a C++ exception) on
+// every n-th ExecJSon (0: never). LOG_WINDOW=1 (Windows): the execution log window
+// is open during the load, and "Fechar" is clicked at the end.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -40,6 +42,8 @@ int main(int argc, char **argv) {
   const fs::path program = fs::absolute(argv[1]), library = fs::absolute(argv[2]);
   const int seconds = argc > 3 ? std::atoi(argv[3]) : 30;
   const int clients = argc > 4 ? std::atoi(argv[4]) : 32;
+  const int failEvery = argc > 5 ? std::atoi(argv[5]) : 2;
+  const bool logWindow = argc > 6 && std::atoi(argv[6]) != 0;
 
   const fs::path dir = fs::temp_directory_path() / ("failing_library_" + std::to_string(ProcessId()));
   fs::remove_all(dir);
@@ -47,8 +51,10 @@ int main(int argc, char **argv) {
   const std::uint16_t port = FreePort();
   std::ofstream(dir / "TavWebService.ini") << "[SERVIDOR]\r\nPORTA=" << port << "\r\n[GERAIS]\r\nINICIARAUTO=S\r\n";
   fs::copy_file(library, dir / library.filename());
-  SetEnv("FIXTURE_FAIL", "ExecJSon:raise");
-  SetEnv("FIXTURE_FAIL_EVERY", "2");
+  if (failEvery > 0) {
+    SetEnv("FIXTURE_FAIL", "ExecJSon:raise");
+    SetEnv("FIXTURE_FAIL_EVERY", std::to_string(failEvery).c_str());
+  }
   SetEnv("FIXTURE_ANSWER", "{}");
   int failures = 0;
   {
@@ -57,6 +63,14 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "the program did not start\n");
       return 1;
     }
+#if defined(_WIN32)
+    HWND logWindowHandle = nullptr;
+    if (logWindow && Click(Child(service.MainWindow(), L"Button", L"Log Execução")))
+      logWindowHandle = WaitForWindow(service.Id(), L"TFrmLogProc");
+    if (logWindow) std::printf("log window open: %s\n", logWindowHandle != nullptr ? "yes" : "NO");
+#else
+    (void)logWindow;
+#endif
     std::atomic<bool> stop{false};
     std::atomic<long> ok{0}, failed{0}, unanswered{0}, other{0};
     std::vector<std::thread> threads;
@@ -81,6 +95,13 @@ int main(int argc, char **argv) {
     std::printf("program alive at the end: %s\n", alive ? "yes" : "NO");
     failures += !alive || unanswered != 0 || other != 0;
 #if defined(_WIN32)
+    if (logWindowHandle != nullptr) {
+      const auto start = std::chrono::steady_clock::now();
+      const bool closed = Click(Child(logWindowHandle, L"Button", L"Fechar")) && !IsWindowVisible(logWindowHandle);
+      std::printf("Fechar after the load: %s in %.0f ms\n", closed ? "hidden" : "NOT hidden",
+                  std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      failures += !closed;
+    }
     HWND main = service.MainWindow();
     const bool stopped = Click(Child(main, L"Button", L"Parar")) && !RawClient(port).connected();
     const bool started = Click(Child(main, L"Button", L"Iniciar")) && service.Ready();
