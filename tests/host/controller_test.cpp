@@ -323,6 +323,10 @@ TEST(LogWindowController, SaveDuringAppendsHoldsWholeLines) {
       for (int i = 0; !stop; ++i) tav::log::ExecutionLog::Global().RegistraLog(u"linha " + tav::testing_number(t * 1000000 + i));
     });
   window.answer = false;
+  for (int i = 0; i < 5000 && window.ShownLines().size() < 100; ++i) {  // the writers are under way
+    window.DrainEntries();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   std::u16string saved;
   for (int i = 0; i < 5; ++i) {
     window.DrainEntries();
