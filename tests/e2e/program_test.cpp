@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/read_file.h"
 #include "support/http_client.h"
 #include "support/portable.h"
 #include "support/program.h"
@@ -20,17 +21,12 @@ namespace fs = std::filesystem;
 using tav::testing::Exchange;
 using tav::testing::Program;
 
+using tav::testing::ReadFile;
+
 namespace {
 
 std::string Body(const std::string &r) { return r.substr(r.find("\r\n\r\n") + 4); }
 std::string StatusLine(const std::string &r) { return r.substr(0, r.find("\r\n")); }
-
-std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class ProgramTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 #include "http/module/web_module.h"
 #include "platform/fileversion.h"
 #include "platform/text.h"
+#include "support/read_file.h"
 #include "support/http_client.h"
 #include "support/log_capture.h"
 #include "support/portable.h"
@@ -25,6 +26,8 @@ TAV_VERSION_NOTE(10, 2, 3, 4, 1, 2, 0, 0);
 namespace fs = std::filesystem;
 using Lines = std::vector<std::u16string>;
 using tav::testing::WorkingDirectory;
+
+using tav::testing::ReadFile;
 
 namespace {
 
@@ -118,13 +121,6 @@ class RecordingLog : public tav::host::LogWindowController {
   void OpenWithShell(std::u16string_view file) override { opened.emplace_back(file); }
   void HideWindow() override { hidden = true; }
 };
-
-std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool Has(const Lines &lines, std::u16string_view part) {
   for (const auto &line : lines)

@@ -13,6 +13,7 @@
 #include "host/qt/frm_logproc.h"
 #include "host/qt/qtext.h"
 #include "host_support.h"
+#include "support/read_file.h"
 #include "log/execution_log.h"
 #include "platform/text.h"
 
@@ -20,14 +21,9 @@ using tav::host::TFormPrincipal;
 using tav::testing::ProcessEvents;
 using tav::testing::WorkingDirectory;
 
-namespace {
+using tav::testing::ReadFile;
 
-std::string ReadFile(const std::filesystem::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+namespace {
 
 QStringList Lines(const TFormPrincipal &form) {
   return form.FormLogProc()->memLog->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);

@@ -10,20 +10,16 @@
 #include "messaging/intake.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "support/read_file.h"
 #include "support/log_capture.h"
 #include "support/portable.h"
 
 using namespace tav::messaging;
 namespace fs = std::filesystem;
 
-namespace {
+using tav::testing::ReadFile;
 
-std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+namespace {
 
 class Intake : public ::testing::Test {
  protected:
