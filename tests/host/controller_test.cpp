@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <atomic>
 #include <thread>
@@ -130,50 +131,69 @@ bool Has(const Lines &lines, std::u16string_view part) {
 
 }  // namespace
 
-TEST(ServiceController, StartUpShowingAndCommands) {
+// A working directory with both INI files and the library, and the controller
+// created in it (automatic start on, port chosen by the system).
+class StartedController : public ::testing::Test {
+ protected:
+  StartedController() {
+    dir.Write("TavWebService.ini", "[SERVIDOR]\r\nPORTA=0\r\n[DLL]\r\nUSUARIO=ana\r\n[GERAIS]\r\nINICIARAUTO=S\r\n");
+    dir.Write("DozUzedoda.ini", "[LOG]\r\nAtivo=sim\r\n");
+    dir.AddLibrary();
+    main = std::make_unique<RecordingMain>();
+  }
   WorkingDirectory dir;
-  dir.Write("TavWebService.ini", "[SERVIDOR]\r\nPORTA=0\r\n[DLL]\r\nUSUARIO=ana\r\n[GERAIS]\r\nINICIARAUTO=S\r\n");
-  dir.Write("DozUzedoda.ini", "[LOG]\r\nAtivo=sim\r\n");
-  dir.AddLibrary();
   tav::testing::LogCapture log;
-  RecordingMain main;
-  EXPECT_TRUE(main.logSwitch);  // from DozUzedoda.ini, before the library opened
-  EXPECT_EQ(main.sVersaoSistema, u"10.2FX1");  // four characters of the program's version, then the library's
-  EXPECT_FALSE(main.Server().Active());
+  std::unique_ptr<RecordingMain> main;
+};
 
-  main.Show();  // the automatic start
-  EXPECT_EQ(main.placed, 1);
-  EXPECT_EQ(main.titulo, u"0");
-  EXPECT_EQ(main.versao, u"V 10.2FX1");
-  EXPECT_TRUE(main.Server().Active());
-  main.ApplicationEvents1Idle();
-  EXPECT_TRUE(main.running);
+TEST_F(StartedController, CreationReadsTheConfigurationAndTheVersions) {
+  EXPECT_TRUE(main->logSwitch);  // from DozUzedoda.ini, before the library opened
+  EXPECT_EQ(main->sVersaoSistema, u"10.2FX1");  // four characters of the program's version, then the library's
+  EXPECT_FALSE(main->Server().Active());
+}
 
-  main.btnPararClick();
-  main.ApplicationEvents1Idle();
-  EXPECT_FALSE(main.running);
-  EXPECT_FALSE(main.Server().Active());
+TEST_F(StartedController, ShowingPlacesLabelsAndStartsByItself) {
+  main->Show();
+  EXPECT_EQ(main->placed, 1);
+  EXPECT_EQ(main->titulo, u"0");
+  EXPECT_EQ(main->versao, u"V 10.2FX1");
+  EXPECT_TRUE(main->Server().Active());
+  main->ApplicationEvents1Idle();
+  EXPECT_TRUE(main->running);
+}
 
-  // A port text that is no port fails Start with an error block, and nothing else.
-  main.mPorta = u"65536";
-  main.btnIniciarClick();
-  EXPECT_FALSE(main.Server().Active());
-  const Lines lines = log.Take();
-  EXPECT_TRUE(Has(lines, u"  Rotina.......: StartServer()\r\n  Bloco........: 0\r\n  Falha........: '65536' is not a valid "
-                         u"integer value"));
-  EXPECT_TRUE(main.errors.empty());
+TEST_F(StartedController, PararStopsAndTheIdleUpdateFollows) {
+  main->Show();
+  main->btnPararClick();
+  main->ApplicationEvents1Idle();
+  EXPECT_FALSE(main->running);
+  EXPECT_FALSE(main->Server().Active());
+}
 
-  main.mPorta = u"0";
-  main.ButtonOpenBrowserClick();  // starts, then opens the port's address
-  EXPECT_TRUE(main.Server().Active());
-  EXPECT_EQ(main.opened, (Lines{u"http://localhost:0"}));
-  main.btnLogExecClick();
-  EXPECT_EQ(main.logWindowShown, 1);
-  EXPECT_TRUE(main.bLogAtivo());
-  main.btnMinimizarClick();
-  EXPECT_EQ(main.minimized, 1);
-  main.btnEncerrarClick();
-  EXPECT_TRUE(main.quit);
+// A port text that is no port fails Start with an error block, and nothing else.
+TEST_F(StartedController, ABadPortFailsStartWithAnErrorBlock) {
+  main->mPorta = u"65536";
+  main->btnIniciarClick();
+  EXPECT_FALSE(main->Server().Active());
+  EXPECT_TRUE(Has(log.Take(), u"  Rotina.......: StartServer()\r\n  Bloco........: 0\r\n  Falha........: '65536' is not a valid "
+                              u"integer value"));
+  EXPECT_TRUE(main->errors.empty());
+}
+
+TEST_F(StartedController, OpenBrowserStartsThenOpensThePortsAddress) {
+  main->ButtonOpenBrowserClick();
+  EXPECT_TRUE(main->Server().Active());
+  EXPECT_EQ(main->opened, (Lines{u"http://localhost:0"}));
+}
+
+TEST_F(StartedController, LogMinimizeAndExit) {
+  main->btnLogExecClick();
+  EXPECT_EQ(main->logWindowShown, 1);
+  EXPECT_TRUE(main->bLogAtivo());
+  main->btnMinimizarClick();
+  EXPECT_EQ(main->minimized, 1);
+  main->btnEncerrarClick();
+  EXPECT_TRUE(main->quit);
   EXPECT_EQ(log.Take().back(), u"Rotina...: btnEncerrarClick()");
 }
 
