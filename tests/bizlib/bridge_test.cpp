@@ -320,11 +320,18 @@ TEST_F(Bridge, ConcurrentRequestsRacingClose) {
   for (int t = 0; t < 6; ++t)
     threads.emplace_back([&] {
       while (!stop.load()) {
-        std::u16string answer;
-        const int code = ExecutaJSon(u"{}", u"u", u"p", u"1", answer);
+        std::u16string answer = u"untouched";
+        Execucao execucao = Execucao::Executada;
+        const int code = ExecutaJSon(u"{}", u"u", u"p", u"1", answer, &execucao);
         (code == 200 ? ran : skipped).fetch_add(1);
         if (code == 200) {
+          EXPECT_EQ(execucao, Execucao::Executada);
           EXPECT_EQ(answer, u"{}");
+        } else {
+          // A call that did not reach the library says why, returns 0 and leaves the answer.
+          EXPECT_NE(execucao, Execucao::Executada);
+          EXPECT_EQ(code, 0);
+          EXPECT_EQ(answer, u"untouched");
         }
       }
     });
