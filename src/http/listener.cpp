@@ -19,6 +19,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "http/detail/deadline.h"
 #include "http/request_reader.h"
 #include "http/response.h"
 #include "http/web.h"
@@ -478,18 +479,9 @@ void Connection::Touch() {
   Publish();
 }
 
-// The idle limit counts from the last byte that moved; the total limit from the
-// accept, grown by the body received at the minimum rate (body bytes only: framing
-// and trailers buy no time).
 Clock::time_point Connection::Deadline() const {
-  if (lingering_) return lingerUntil_;
-  Clock::time_point at = lastActivity_ + limits_.idleTimeout;
-  if (!requestDone_) {
-    Clock::time_point total = started_ + limits_.requestTimeout;
-    if (limits_.minBodyRate > 0) total += std::chrono::seconds(reader_.BodyBytes() / limits_.minBodyRate);
-    at = std::min(at, total);
-  }
-  return at;
+  return detail::ConnectionDeadline(
+      {started_, lastActivity_, lingerUntil_, lingering_, requestDone_, reader_.BodyBytes()}, limits_);
 }
 
 void Connection::Expire() {

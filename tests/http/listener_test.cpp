@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "http/detail/deadline.h"
 #include "http/listener.h"
 #include "http/web.h"
 #include "platform/errors.h"
@@ -557,6 +558,32 @@ TEST_F(Server, TrailersAreBoundedAndBuyNoTime) {
   }
   EXPECT_TRUE(trickle.closedByPeer());
   EXPECT_EQ(listener_->OpenConnections(), 0u);
+}
+
+TEST(ConnectionDeadline, Table) {
+  using namespace std::chrono_literals;
+  using tav::http::detail::ConnectionDeadline;
+  using tav::http::detail::ConnectionTimes;
+  const std::chrono::steady_clock::time_point t0{};
+  Limits limits;  // idle 30 s, total 60 s, a second per 8192 body bytes
+  struct Row {
+    const char *name;
+    ConnectionTimes times;
+    std::chrono::steady_clock::duration expected;  // after t0
+  };
+  const Row rows[] = {
+      {"fresh: the idle limit first", {t0, t0, {}, false, false, 0}, 30s},
+      {"active lately: the total limit", {t0, t0 + 50s, {}, false, false, 0}, 60s},
+      {"body received at the minimum rate buys time", {t0, t0 + 50s, {}, false, false, 8192 * 10}, 70s},
+      {"the body only: a request done has the idle limit", {t0, t0 + 50s, {}, false, true, 0}, 80s},
+      {"lingering ends at its own time", {t0, t0 + 50s, t0 + 1s, true, false, 0}, 1s},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ConnectionDeadline(row.times, limits) - t0, row.expected);
+  }
+  limits.minBodyRate = 0;  // no growth
+  EXPECT_EQ(ConnectionDeadline({t0, t0 + 50s, {}, false, false, 1 << 20}, limits) - t0, 60s);
 }
 
 TEST(LimitsSettings, ValuesFromTheIniSection) {
