@@ -19,6 +19,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "http/detail/connection_register.h"
 #include "http/detail/deadline.h"
 #include "http/request_reader.h"
 #include "http/response.h"
@@ -104,7 +105,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // not reset the answer away), answers 503 and closes. Before Start, on any thread.
   void RefuseNow();
 
-  bool registered = false;  // guarded by the service's mutex
 
  private:
   enum class After { Read, Linger, Close };
@@ -161,7 +161,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 class Service {
  public:
   Service(const Limits &limits, HandlerPool &pool)
-      : limits(limits), pool(pool), sweepInterval_(SweepInterval(limits)), sweep_(io_) {}
+      : limits(limits),
+        pool(pool),
+        register_(limits.maxConnections, limits.maxConnectionsPerPeer),
+        sweepInterval_(SweepInterval(limits)),
+        sweep_(io_) {}
   Service(const Service &) = delete;
   Service &operator=(const Service &) = delete;
 
@@ -175,8 +179,11 @@ class Service {
   // has ended, false when some are still inside an action at `deadline`.
   bool Stop(Clock::time_point deadline);
 
-  enum class Admission { Accept, Refuse, Stopping };
-  Admission Admit(Connection &connection, const std::shared_ptr<Connection> &shared);
+  using Register = detail::ConnectionRegister<Connection, asio::ip::address>;
+  using Admission = Register::Admission;
+  Admission Admit(Connection &connection, const std::shared_ptr<Connection> &shared) {
+    return register_.Admit(&connection, connection.Peer(), shared);
+  }
   void Leave(Connection &connection);
   // A connection that runs its action; false when the service is stopping.
   bool BeginServing(Connection &connection);
@@ -202,10 +209,6 @@ class Service {
     asio::steady_timer pause;
     bool waiting = false;  // a wait for the next connection is armed (or a pause)
   };
-  struct Entry {
-    std::weak_ptr<Connection> connection;
-    bool serving = false;
-  };
 
   // Takes the connections that wait (a batch at most), serving each at once,
   // then waits for the next ones.
@@ -227,10 +230,7 @@ class Service {
   void CloseConnections();  // under acceptMutex_, once
 
   // The register (declared before the loop: connections leave it as the loop ends).
-  mutable std::mutex mutex_;
-  bool stopping_ = false;
-  std::unordered_map<Connection *, Entry> open_;
-  std::unordered_map<asio::ip::address, std::size_t> perPeer_;
+  Register register_;
 
   mutable std::mutex threadMutex_;
   std::condition_variable threadEnded_;
@@ -601,60 +601,18 @@ void Service::ArmSweep() {
 // looked at here; the connection itself decides, on its strand, with the latest one.
 void Service::Sweep() {
   const Clock::rep now = Clock::now().time_since_epoch().count();
-  std::vector<std::shared_ptr<Connection>> late;
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto &[connection, entry] : open_) {
-      if (entry.serving || connection->PublishedDeadline() > now) continue;
-      if (auto shared = entry.connection.lock()) late.push_back(std::move(shared));
-    }
-  }
+  const auto late = register_.Select([now](Connection *connection) { return connection->PublishedDeadline() <= now; });
   for (auto &connection : late) asio::post(connection->Executor(), [connection] { connection->Expire(); });
   ArmSweep();
 }
 
-Service::Admission Service::Admit(Connection &connection, const std::shared_ptr<Connection> &shared) {
-  std::lock_guard lock(mutex_);
-  if (stopping_) return Admission::Stopping;
-  if (open_.size() >= limits.maxConnections) return Admission::Refuse;
-  std::size_t &fromPeer = perPeer_[connection.Peer()];
-  if (fromPeer >= limits.maxConnectionsPerPeer) {
-    if (fromPeer == 0) perPeer_.erase(connection.Peer());
-    return Admission::Refuse;
-  }
-  ++fromPeer;
-  open_.emplace(&connection, Entry{shared, false});
-  connection.registered = true;
-  return Admission::Accept;
-}
+void Service::Leave(Connection &connection) { register_.Leave(&connection); }
 
-void Service::Leave(Connection &connection) {
-  std::lock_guard lock(mutex_);
-  if (!connection.registered) return;
-  connection.registered = false;
-  open_.erase(&connection);
-  const auto peer = perPeer_.find(connection.Peer());
-  if (peer != perPeer_.end() && --peer->second == 0) perPeer_.erase(peer);
-}
+bool Service::BeginServing(Connection &connection) { return register_.BeginServing(&connection); }
 
-bool Service::BeginServing(Connection &connection) {
-  std::lock_guard lock(mutex_);
-  if (stopping_) return false;
-  const auto entry = open_.find(&connection);
-  if (entry != open_.end()) entry->second.serving = true;
-  return true;
-}
+void Service::EndServing(Connection &connection) { register_.EndServing(&connection); }
 
-void Service::EndServing(Connection &connection) {
-  std::lock_guard lock(mutex_);
-  const auto entry = open_.find(&connection);
-  if (entry != open_.end()) entry->second.serving = false;
-}
-
-std::size_t Service::Open() const {
-  std::lock_guard lock(mutex_);
-  return open_.size();
-}
+std::size_t Service::Open() const { return register_.Open(); }
 
 std::size_t Service::Threads() const {
   std::lock_guard lock(threadMutex_);
@@ -791,21 +749,9 @@ bool Service::Stop(Clock::time_point deadline) {
 }
 
 void Service::CloseConnections() {
-  std::vector<std::shared_ptr<Connection>> reading;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    for (const auto &[connection, entry] : open_) {
-      if (entry.serving) {
-        // Its action runs on; the answer it writes then fails on the closed socket.
-        // The connection leaves the register before it closes, so the socket is
-        // still its own here.
-        net::ShutdownBoth(connection->Native());
-      } else if (auto shared = entry.connection.lock()) {
-        reading.push_back(std::move(shared));
-      }
-    }
-  }
+  // A connection inside its action runs on; the answer it writes then fails on the
+  // closed socket. The others are closed on their strands.
+  const auto reading = register_.Stop([](Connection *serving) { net::ShutdownBoth(serving->Native()); });
   for (auto &connection : reading) asio::post(connection->Executor(), [connection] { connection->Abort(); });
 }
 

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "http/detail/connection_register.h"
 #include "http/detail/deadline.h"
 #include "http/listener.h"
 #include "http/web.h"
@@ -558,6 +559,47 @@ TEST_F(Server, TrailersAreBoundedAndBuyNoTime) {
   }
   EXPECT_TRUE(trickle.closedByPeer());
   EXPECT_EQ(listener_->OpenConnections(), 0u);
+}
+
+// The register's caps and snapshots, without sockets.
+TEST(ConnectionRegister, CapsServingAndStop) {
+  struct Conn {
+    int id;
+  };
+  using Register = tav::http::detail::ConnectionRegister<Conn, int>;
+  Register reg(4, 2);  // four in all, two from one peer
+  std::vector<std::shared_ptr<Conn>> conns;
+  for (int i = 0; i < 6; ++i) conns.push_back(std::make_shared<Conn>(Conn{i}));
+  const auto admit = [&](int i, int peer) { return reg.Admit(conns[i].get(), peer, conns[i]); };
+  EXPECT_EQ(admit(0, 1), Register::Admission::Accept);
+  EXPECT_EQ(admit(1, 1), Register::Admission::Accept);
+  EXPECT_EQ(admit(2, 1), Register::Admission::Refuse);  // a third from peer 1
+  EXPECT_EQ(admit(2, 2), Register::Admission::Accept);
+  EXPECT_EQ(admit(3, 3), Register::Admission::Accept);
+  EXPECT_EQ(admit(4, 4), Register::Admission::Refuse);  // five in all
+  EXPECT_EQ(reg.Open(), 4u);
+  reg.Leave(conns[0].get());
+  reg.Leave(conns[0].get());  // twice: nothing more
+  EXPECT_EQ(admit(4, 1), Register::Admission::Accept);  // peer 1 has room again
+  EXPECT_EQ(reg.Open(), 4u);
+
+  // The sweep never picks a connection inside its action.
+  EXPECT_TRUE(reg.BeginServing(conns[1].get()));
+  const auto late = reg.Select([](Conn *) { return true; });
+  EXPECT_EQ(late.size(), 3u);
+  for (const auto &c : late) EXPECT_NE(c->id, 1);
+  reg.EndServing(conns[1].get());
+  EXPECT_EQ(reg.Select([](Conn *c) { return c->id == 1; }).size(), 1u);
+
+  // Stop: the one serving is handed to the callback, the others returned; nothing
+  // new is admitted and no action begins.
+  EXPECT_TRUE(reg.BeginServing(conns[2].get()));
+  std::vector<int> serving;
+  const auto others = reg.Stop([&](Conn *c) { serving.push_back(c->id); });
+  EXPECT_EQ(serving, std::vector<int>{2});
+  EXPECT_EQ(others.size(), 3u);
+  EXPECT_EQ(admit(5, 9), Register::Admission::Stopping);
+  EXPECT_FALSE(reg.BeginServing(conns[3].get()));
 }
 
 TEST(ConnectionDeadline, Table) {
