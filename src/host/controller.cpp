@@ -103,22 +103,9 @@ void ServiceController::CarregaParametros() {
     std::u16string problems;
     mLimites = http::LimitsFromSettings(
         [&](std::u16string_view key) { return ini ? ini->Get(u"SERVIDOR", key, u"") : std::u16string(); }, &problems);
-    // The execution log's bounds: [LOG] MAXLINHAS (lines) and MAXMEGABYTES (MiB of text).
-    log::LogBounds bounds;
     std::u16string logProblems;
-    const auto bound = [&](const char16_t *key, std::size_t &target, std::size_t unit) {
-      const std::u16string text = value(u"LOG", key, u"");
-      if (text.empty()) return;
-      const auto n = ParseInteger(text, 1, 1 << 20);
-      if (n) {
-        target = static_cast<std::size_t>(*n) * unit;
-      } else {
-        if (!logProblems.empty()) logProblems += u", ";
-        logProblems += std::u16string(key) + u"='" + text + u"'";
-      }
-    };
-    bound(u"MAXLINHAS", bounds.maxLines, 1);
-    bound(u"MAXMEGABYTES", bounds.maxBytes, std::size_t{1} << 20);
+    const log::LogBounds bounds = log::LogBoundsFromSettings(
+        [&](std::u16string_view key) { return ini ? ini->Get(u"LOG", key, u"") : std::u16string(); }, &logProblems);
     log::ExecutionLog::Global().SetBounds(bounds);
     // Read last, so that a bad limit loses nothing else; that limit keeps its default.
     std::u16string report;

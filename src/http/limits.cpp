@@ -11,14 +11,7 @@ Limits LimitsFromSettings(const std::function<std::u16string(std::u16string_view
   Limits limits;
   // Whole numbers; a blank value leaves the default quietly, anything else unusable is named.
   const auto read = [&](std::u16string_view key, std::int64_t min, std::int64_t max, auto apply) {
-    const std::u16string text = value(key);
-    if (text.find_first_not_of(u' ') == std::u16string::npos) return;
-    if (const auto number = ParseInteger(text, min, max)) {
-      apply(*number);
-    } else if (problems != nullptr) {
-      if (!problems->empty()) *problems += u", ";
-      *problems += std::u16string(key) + u"='" + text + u"'";
-    }
+    ReadWholeSetting(key, value(key), min, max, apply, problems);
   };
   constexpr std::int64_t kMaxSeconds = 24 * 3600;
   read(u"MAXCONEXOES", 1, 1 << 24, [&](std::int64_t n) { limits.maxConnections = static_cast<std::size_t>(n); });

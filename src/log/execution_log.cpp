@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/no_destructor.h"
+#include "platform/strconv.h"
 
 namespace tav::log {
 namespace {
@@ -65,7 +66,8 @@ void ExecutionLog::AppendRaw(std::u16string entry) { Append(std::move(entry)); }
 void ExecutionLog::Append(std::u16string entry) {
   {
     std::lock_guard lock(mutex_);
-    lines_ += LinesIn(entry);
+    entryLines_.push_back(LinesIn(entry));
+    lines_ += entryLines_.back();
     units_ += entry.size();
     entries_.push_back(std::move(entry));
     TrimLocked();
@@ -79,11 +81,12 @@ void ExecutionLog::Append(std::u16string entry) {
 // The oldest entries go until both bounds hold; the newest one always stays.
 void ExecutionLog::TrimLocked() {
   while (entries_.size() > 1 && (lines_ > bounds_.maxLines || units_ * sizeof(char16_t) > bounds_.maxBytes)) {
-    const std::size_t lines = LinesIn(entries_.front());
+    const std::size_t lines = entryLines_.front();
     lines_ -= lines;
     units_ -= entries_.front().size();
     if (first_ >= lastNext_) skippedLines_ += lines;  // the reader never got it
     entries_.pop_front();
+    entryLines_.pop_front();
     ++first_;
   }
 }
@@ -121,6 +124,7 @@ void ExecutionLog::Clear() {
   first_ += entries_.size();
   clearedAt_ = first_;
   entries_.clear();
+  entryLines_.clear();
   lines_ = units_ = 0;
   skippedLines_ = 0;
 }
@@ -129,6 +133,16 @@ void ExecutionLog::SetListener(std::function<void()> listener) {
   std::lock_guard lock(listenerMutex_);
   listener_ = std::move(listener);
   wakePending_.store(false, std::memory_order_release);
+}
+
+LogBounds LogBoundsFromSettings(const std::function<std::u16string(std::u16string_view key)> &value,
+                                std::u16string *problems) {
+  LogBounds bounds;
+  ReadWholeSetting(u"MAXLINHAS", value(u"MAXLINHAS"), 1, 1 << 20,
+                   [&](std::int64_t n) { bounds.maxLines = static_cast<std::size_t>(n); }, problems);
+  ReadWholeSetting(u"MAXMEGABYTES", value(u"MAXMEGABYTES"), 1, 1 << 20,
+                   [&](std::int64_t n) { bounds.maxBytes = static_cast<std::size_t>(n) << 20; }, problems);
+  return bounds;
 }
 
 std::size_t LinesIn(std::u16string_view text) noexcept {

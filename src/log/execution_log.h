@@ -23,6 +23,14 @@ struct LogBounds {
   std::size_t maxBytes = 32u << 20;    // bytes of text, UTF-16 as held
 };
 
+// The defaults with the operator's settings applied, as http::LimitsFromSettings
+// does: `value` gives the text of a key of [LOG]. Keys, whole positive numbers:
+//   MAXLINHAS     maxLines
+//   MAXMEGABYTES  maxBytes, in MiB
+// A value that is not one keeps the default and is named in `problems`.
+LogBounds LogBoundsFromSettings(const std::function<std::u16string(std::u16string_view key)> &value,
+                                std::u16string *problems = nullptr);
+
 // Lines in a text: one more than its line feeds.
 std::size_t LinesIn(std::u16string_view text) noexcept;
 
@@ -84,6 +92,7 @@ class ExecutionLog {
   std::atomic<bool> active_{false};
   mutable std::mutex mutex_;
   std::deque<std::u16string> entries_;
+  std::deque<std::size_t> entryLines_;  // LinesIn of each entry, side by side
   std::uint64_t first_ = 0;  // sequence number of entries_.front()
   std::uint64_t clearedAt_ = 0;  // first_ after the last Clear
   LogBounds bounds_;

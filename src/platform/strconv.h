@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tav {
@@ -12,6 +13,21 @@ namespace tav {
 // Anything else, the empty text included, or a value outside [min, max] gives nullopt.
 std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min, std::int64_t max);
 std::optional<std::int64_t> ParseInteger(std::u16string_view text, std::int64_t min, std::int64_t max);
+
+// A whole-number setting `key` whose text is `text`: a blank text leaves it alone;
+// a number in [min, max] goes to apply(number); anything else is named in
+// `problems` (when given) as KEY='text', after a ", " when it holds one already.
+template <typename Apply>
+void ReadWholeSetting(std::u16string_view key, const std::u16string &text, std::int64_t min, std::int64_t max,
+                      Apply apply, std::u16string *problems) {
+  if (text.find_first_not_of(u' ') == std::u16string::npos) return;
+  if (const auto number = ParseInteger(text, min, max)) {
+    apply(*number);
+  } else if (problems != nullptr) {
+    if (!problems->empty()) *problems += u", ";
+    *problems += std::u16string(key) + u"='" + text + u"'";
+  }
+}
 
 // The value of a hexadecimal digit (either case), or -1.
 constexpr int HexDigitValue(char32_t c) {
