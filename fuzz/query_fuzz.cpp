@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "http/web.h"
+#include "http/detail/query.h"
 #include "platform/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

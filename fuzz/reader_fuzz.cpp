@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/request_reader.h"
+#include "http/detail/request_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   constexpr std::size_t kCuts = 4;

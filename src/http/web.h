@@ -1,5 +1,5 @@
-// The request bridge: the web request and response an action sees, the action
-// table of a web module, the pool of module instances and the dispatch.
+// What a web module sees: the web request and response of its actions, its
+// action table, and the pool of module instances the listener serves with.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "http/limits.h"
-#include "http/request.h"
-#include "http/response.h"
+#include "http/detail/request.h"
+#include "http/detail/response.h"
 
 namespace tav::http {
 
@@ -31,10 +31,8 @@ class WebRequest {
   // At most `count` bytes of the content (all that is left when negative), decoded by the charset.
   std::u16string ReadString(std::int32_t count);
 
-  const std::u16string &PathInfo() const { return r_.path; }
-  const std::string &Method() const { return r_.method; }
-  MethodKind Kind() const { return r_.kind; }
-  const RequestRecord &Record() const { return r_; }
+  const std::u16string &PathInfo() const;
+  const std::string &Method() const;
 
  private:
   RequestRecord &r_;
@@ -47,11 +45,11 @@ class WebResponse {
  public:
   WebResponse(ResponseRecord &record, ByteSink &sink, MethodKind kind) : r_(record), sink_(sink), kind_(kind) {}
 
-  void SetContentType(std::u16string_view value) { r_.SetContentType(value); }
-  void SetStatusCode(std::int32_t code) { r_.SetStatus(code); }
-  void SetContent(std::u16string_view content) { r_.content = content; }
-  std::int32_t StatusCode() const { return r_.status; }
-  const std::u16string &Content() const { return r_.content; }
+  void SetContentType(std::u16string_view value);
+  void SetStatusCode(std::int32_t code);
+  void SetContent(std::u16string_view content);
+  std::int32_t StatusCode() const;
+  const std::u16string &Content() const;
   std::u16string ContentType() const;
 
   // Writes the response now; afterwards Sent() is true.
@@ -129,20 +127,5 @@ class HandlerPool {
   std::vector<std::unique_ptr<WebModule>> idle_;
   std::size_t active_ = 0;
 };
-
-// "*", "?" and [sets] ("!" negates, "a-z" ranges); ASCII letters without regard to case.
-bool MatchesPath(std::u16string_view pattern, std::u16string_view path);
-
-// URL decoding of one query field; throws tav::Error with the system's messages.
-std::u16string DecodeQueryField(std::u16string_view field);
-// Cuts a raw query into fields by the cursor rules.
-std::vector<std::u16string> SplitQuery(std::u16string_view raw);
-
-// The unhandled-error page for a message and a path (both HTML-escaped).
-std::u16string ErrorPage(std::u16string_view message, std::u16string_view path);
-
-// Runs the bridge for one delivered request: admission, dispatch, the error page,
-// SendResponse. Errors other than ConnectionError propagate to the caller.
-void ServeRequest(RequestRecord &request, ResponseRecord &response, ByteSink &sink, HandlerPool &pool);
 
 }  // namespace tav::http

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "http/request_reader.h"
+#include "http/detail/request_reader.h"
 #include "support/log_capture.h"
 
 using namespace tav::http;

@@ -1,6 +1,10 @@
 // The request bridge without sockets: query fields, path patterns, response bytes.
 #include <gtest/gtest.h>
 
+#include "http/detail/dispatch.h"
+#include "http/detail/query.h"
+#include "http/detail/request.h"
+#include "http/detail/response.h"
 #include "http/web.h"
 #include "platform/errors.h"
 #include "platform/text.h"

@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "http/detail/deadline.h"
-#include "http/response.h"
+#include "http/detail/dispatch.h"
+#include "http/detail/response.h"
 #include "http/web.h"
 #include "platform/errors.h"
 

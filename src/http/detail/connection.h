@@ -9,7 +9,7 @@
 
 #include "http/detail/loop.h"
 #include "http/limits.h"
-#include "http/request_reader.h"
+#include "http/detail/request_reader.h"
 #include "platform/sockets.h"
 
 namespace tav::http {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/request.h"
+#include "http/detail/request.h"
 
 namespace tav::http {
 

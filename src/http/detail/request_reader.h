@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "http/limits.h"
-#include "http/request.h"
+#include "http/detail/request.h"
 
 namespace tav::http {
 

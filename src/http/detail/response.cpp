@@ -1,4 +1,4 @@
-#include "http/response.h"
+#include "http/detail/response.h"
 
 #include "platform/datetime.h"
 #include "platform/text.h"

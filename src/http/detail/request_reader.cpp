@@ -1,4 +1,4 @@
-#include "http/request_reader.h"
+#include "http/detail/request_reader.h"
 
 #include <algorithm>
 
