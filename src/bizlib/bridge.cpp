@@ -1,4 +1,5 @@
 #include "bizlib/bridge.h"
+#include "bizlib/detail/state.h"
 
 #include <atomic>
 #include <condition_variable>

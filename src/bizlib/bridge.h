@@ -33,13 +33,7 @@ std::int32_t ExecutaJSon(std::u16string_view iJson, std::u16string_view iUsuario
                          std::u16string_view iNivel, std::u16string &oJsonRetorno, Execucao *oExecucao = nullptr);
 std::u16string Versao();
 void LimparCache();
-void LimparPonteiroFuncoesDLLs();
 // Passes the text unchanged to the execution log.
 void RegistraLog(std::u16string_view iTexto);
-
-// State, for the dispatcher and the tests.
-bool Carregada();             // the library is loaded
-bool Conectado();             // mConectado
-std::uintptr_t HInst();       // handle value, 0 when not loaded
 
 }  // namespace tav::bizlib

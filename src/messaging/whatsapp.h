@@ -27,6 +27,8 @@ class TWhatsApp {
   static std::int32_t ExecutaEnvioWhatsApp(std::u16string_view lOperacao, std::u16string &lJsonRetorno);
   // iMensagem goes into the gateway body as given (the caller escapes it).
   static bool EnviarMensagem(std::u16string_view iTelefone, std::u16string_view iMensagem);
+
+ private:
   static std::u16string SomenteNumeros(std::u16string_view texto);
   static bool StatusServidor();
   static bool ExecutaProcedimento(std::u16string_view corpo);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bizlib/bridge.h"
+#include "bizlib/detail/state.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/log_capture.h"

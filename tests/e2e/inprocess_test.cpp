@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "bizlib/bridge.h"
+#include "bizlib/detail/state.h"
 #include "bizlib/dozuzedoda_abi.h"
 #include "http/listener.h"
 #include "http/module/utilitarios.h"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bizlib/bridge.h"
+#include "bizlib/detail/state.h"
 #include "host/controller.h"
 #include "host/log_window.h"
 #include "http/listener.h"

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "bizlib/bridge.h"
+#include "bizlib/detail/state.h"
 #include "host/qt/form_principal.h"
 #include "host/qt/frm_logproc.h"
 #include "host/qt/qtext.h"
