@@ -1,5 +1,5 @@
 #include "platform/datetime.h"
-#include "platform/datetime_backend.h"
+#include "platform/detail/datetime_backend.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/datetime.h"
-#include "platform/datetime_backend.h"
+#include "platform/detail/datetime_backend.h"
 
 namespace tav {
 

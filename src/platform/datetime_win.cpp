@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/datetime.h"
-#include "platform/datetime_backend.h"
+#include "platform/detail/datetime_backend.h"
 #include "platform/win_util.h"
 
 namespace tav {

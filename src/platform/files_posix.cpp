@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/fd.h"
+#include "platform/detail/fd.h"
 #include "platform/text.h"
 
 namespace tav::files {

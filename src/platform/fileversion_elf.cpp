@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "platform/errors.h"
-#include "platform/fd.h"
+#include "platform/detail/fd.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

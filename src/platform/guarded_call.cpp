@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "platform/guarded_call_backend.h"
+#include "platform/detail/guarded_call_backend.h"
 #include "platform/text.h"
 
 namespace tav {

@@ -1,6 +1,6 @@
 // Linux has no structured exceptions: a library's failure reaches the host as a
 // C++ exception, which the shared part of the guard catches.
-#include "platform/guarded_call_backend.h"
+#include "platform/detail/guarded_call_backend.h"
 
 namespace tav::detail {
 

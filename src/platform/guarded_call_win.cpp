@@ -14,7 +14,7 @@
 
 #include <cstdio>
 
-#include "platform/guarded_call_backend.h"
+#include "platform/detail/guarded_call_backend.h"
 #include "platform/text.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <initializer_list>
 
-#include "platform/text_backend.h"
+#include "platform/detail/text_backend.h"
 
 namespace tav::text {
 namespace {

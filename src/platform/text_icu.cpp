@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/text.h"
-#include "platform/text_backend.h"
+#include "platform/detail/text_backend.h"
 
 namespace tav::text {
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "platform/text.h"
-#include "platform/text_backend.h"
+#include "platform/detail/text_backend.h"
 #include "platform/win_util.h"
 
 namespace tav::text {

@@ -1,4 +1,5 @@
-// Small helpers shared by the Windows backends of the platform layer (internal).
+// Small helpers for code that talks to Windows: the platform layer's Windows
+// backends and the Win32 view.
 #pragma once
 
 #include <windows.h>
