@@ -81,6 +81,11 @@ Regional RegionalFromStrftime(std::string_view dateFormat, std::string_view time
   return r;
 }
 
+LocalTime ToLocalTime(std::time_t t) {
+  const std::tm tm = backend::LocalParts(t);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
 LocalTime LocalNow() { return ToLocalTime(std::time(nullptr)); }
 
 const Regional &CurrentRegional() {

@@ -23,10 +23,10 @@ Regional backend::LoadRegional() {
   return result;
 }
 
-LocalTime ToLocalTime(std::time_t t) {
+std::tm backend::LocalParts(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return tm;
 }
 
 std::tm UtcParts(std::time_t t) {

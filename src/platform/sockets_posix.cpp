@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 
+#include "platform/detail/peer_address.h"
 #include "platform/sockets.h"
 
 namespace tav::net {
@@ -38,13 +38,7 @@ AcceptStatus AcceptNow(NativeSocket listening, NativeSocket &accepted, PeerAddre
     }
   }
   accepted = fd;
-  peer = PeerAddress{};
-  if (address.ss_family == AF_INET6) {
-    peer.ipVersion = 6;
-    std::memcpy(peer.bytes.data(), &reinterpret_cast<const sockaddr_in6 &>(address).sin6_addr, 16);
-  } else {
-    std::memcpy(peer.bytes.data(), &reinterpret_cast<const sockaddr_in &>(address).sin_addr, 4);
-  }
+  peer = detail::PeerOf(address);
   return AcceptStatus::Accepted;
 }
 

@@ -3,8 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstring>
-
+#include "platform/detail/peer_address.h"
 #include "platform/sockets.h"
 
 namespace tav::net {
@@ -38,13 +37,7 @@ AcceptStatus AcceptNow(NativeSocket listening, NativeSocket &accepted, PeerAddre
     return AcceptStatus::Retry;
   }
   accepted = static_cast<NativeSocket>(s);
-  peer = PeerAddress{};
-  if (address.ss_family == AF_INET6) {
-    peer.ipVersion = 6;
-    std::memcpy(peer.bytes.data(), &reinterpret_cast<const sockaddr_in6 &>(address).sin6_addr, 16);
-  } else {
-    std::memcpy(peer.bytes.data(), &reinterpret_cast<const sockaddr_in &>(address).sin_addr, 4);
-  }
+  peer = detail::PeerOf(address);
   return AcceptStatus::Accepted;
 }
 
