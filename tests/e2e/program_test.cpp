@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/read_file.h"
+#include "host/layout.h"
 #include "support/http_client.h"
+#include "support/read_file.h"
 #include "support/portable.h"
 #include "support/program.h"
 #include "support/test_gateway.h"
@@ -227,29 +228,49 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
   ReleaseDC(nullptr, screen);
-  EXPECT_EQ(client.right, MulDiv(119, dpi, 96));
-  EXPECT_EQ(client.bottom, MulDiv(273, dpi, 96));
+  namespace layout = tav::host::layout;
+  EXPECT_EQ(client.right, layout::Scale(layout::kMainWidth, dpi));
+  EXPECT_EQ(client.bottom, layout::Scale(layout::kMainHeight, dpi));
   GetWindowRect(main, &outer);
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   EXPECT_EQ(outer.right, work.right);  // bottom-right of the work area
   EXPECT_EQ(outer.bottom, work.bottom);
+  // Every control where the layout table puts it, with its caption.
+  std::vector<std::wstring> tabStops;
+  for (const auto &row : layout::kMainControls) {
+    HWND control = GetDlgItem(main, layout::Number(row.id));
+    ASSERT_NE(control, nullptr) << layout::Number(row.id);
+    const std::wstring caption(row.caption.begin(), row.caption.end());
+    RECT place{};
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT *>(&place), 2);
+    const layout::Place want = layout::InWindow(row);
+    EXPECT_EQ(place.left, layout::Scale(want.left, dpi)) << Ansi(caption);
+    EXPECT_EQ(place.top, layout::Scale(want.top, dpi)) << Ansi(caption);
+    EXPECT_EQ(place.right - place.left, layout::Scale(want.width, dpi)) << Ansi(caption);
+    EXPECT_EQ(place.bottom - place.top, layout::Scale(want.height, dpi)) << Ansi(caption);
+    if (row.kind != layout::Kind::Label) {
+      EXPECT_EQ(WindowText(control), caption);
+    }
+    if (row.kind == layout::Kind::Button || row.kind == layout::Kind::CheckBox) tabStops.push_back(caption);
+  }
   EXPECT_NE(Child(main, L"Static", port.c_str()), nullptr);
-  HWND version = FindWindowExW(main, Child(main, L"Static", port.c_str()), L"Static", nullptr);
+  HWND version = GetDlgItem(main, layout::Number(layout::Main::lblVersao));
   EXPECT_EQ(WindowText(version).rfind(L"V 2.0.", 0), 0u) << WindowText(version).size();
 
   HWND iniciar = Child(main, L"Button", L"Iniciar"), parar = Child(main, L"Button", L"Parar");
   ASSERT_TRUE(iniciar && parar);
   EXPECT_TRUE(Eventually([&] { return !IsWindowEnabled(iniciar) && IsWindowEnabled(parar); }));  // started by itself
-  // The tab order (Start is disabled while running, so the round begins at Stop);
-  // "Open Browser" is in it though it lies beyond the client area.
+  // The tab order is the table's (Start is disabled while running, so the round
+  // begins at Stop); "Open Browser" is in it though it lies beyond the client area.
   std::vector<std::wstring> order;
   HWND control = parar;
   do {
     order.push_back(WindowText(control));
     control = GetNextDlgTabItem(main, control, FALSE);
   } while (control != nullptr && control != parar && order.size() < 12);
-  EXPECT_EQ(order, (std::vector<std::wstring>{L"Parar", L"Open Browser", L"Encerrar", L"Minimizar", L"Log Execução",
-                                                L"Log", L"Log Sql", L"Reiniciar Cache"}));
+  ASSERT_EQ(tabStops.at(0), L"Iniciar");
+  EXPECT_EQ(order, std::vector<std::wstring>(tabStops.begin() + 1, tabStops.end()));
   RECT browser{};
   GetWindowRect(Child(main, L"Button", L"Open Browser"), &browser);
   MapWindowPoints(nullptr, main, reinterpret_cast<POINT *>(&browser), 2);
@@ -265,6 +286,29 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   EXPECT_EQ(caption.substr(caption.size() - port.size() - 1), L" " + port);
   HWND memo = Child(log, L"Edit", nullptr);
   ASSERT_NE(memo, nullptr);
+  // The log window's places are the table's for its client area.
+  RECT logClient{};
+  GetClientRect(log, &logClient);
+  EXPECT_EQ(logClient.right, layout::Scale(layout::kLogWidth, dpi));
+  EXPECT_EQ(logClient.bottom, layout::Scale(layout::kLogHeight, dpi));
+  const layout::LogPlaces places = layout::LogWindowPlaces(logClient.right, logClient.bottom, dpi);
+  struct LogRow { HWND control; layout::Place place; int dy; };
+  const LogRow logRows[] = {
+      {memo, places.text, 0},
+      {Child(log, L"Button", L"Salvar Log"), places.salvar, places.bottom.top},
+      {Child(log, L"Button", L"Limpar Log"), places.limpar, places.bottom.top},
+      {Child(log, L"Button", L"Fechar"), places.fechar, places.bottom.top},
+  };
+  for (const LogRow &row : logRows) {
+    ASSERT_NE(row.control, nullptr);
+    RECT place{};
+    GetWindowRect(row.control, &place);
+    MapWindowPoints(nullptr, log, reinterpret_cast<POINT *>(&place), 2);
+    EXPECT_EQ(place.left, row.place.left) << Ansi(WindowText(row.control));
+    EXPECT_EQ(place.top, row.place.top + row.dy) << Ansi(WindowText(row.control));
+    EXPECT_EQ(place.right - place.left, row.place.width) << Ansi(WindowText(row.control));
+    EXPECT_EQ(place.bottom - place.top, row.place.height) << Ansi(WindowText(row.control));
+  }
   EXPECT_EQ(StatusLine(Post("/WsTavoric?usuario=demo&senha=demo123", "{\"ACAO\":\"CONSULTAR\",\"TABELA\":\"produtos\"}")),
             "HTTP/1.1 200 OK");
   EXPECT_TRUE(Eventually([&] { return Contains(WindowText(memo), L"Iniciado Execução da Ação no WsTavoric"); }))

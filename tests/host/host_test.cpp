@@ -110,7 +110,7 @@ TEST(Controller, VersionAndLabels) {
     EXPECT_EQ(form.sVersaoSistema, u"10.2FX1");  // four characters of 10.2.3.4, then the library's
     EXPECT_EQ(form.lblVersao->text(), QStringLiteral("V 10.2FX1"));
     EXPECT_EQ(form.lblTitulo->text(), QStringLiteral("0"));
-    EXPECT_EQ(form.size(), QSize(119, 273));
+    EXPECT_EQ(form.size(), QSize(tav::host::layout::kMainWidth, tav::host::layout::kMainHeight));
     tav::bizlib::FechaDll();
   }
   WorkingDirectory dir;
@@ -235,34 +235,38 @@ TEST(Controller, PortInUseIsReported) {
   EXPECT_FALSE(form.Server().Active());
 }
 
+// The window follows the layout table: places, captions, and the tab order as
+// the order of the table's tab stops.
 TEST(Controller, LayoutAndTabOrder) {
+  namespace layout = tav::host::layout;
   WorkingDirectory dir;
   TFormPrincipal form;
-  struct Row { QWidget *control; const char *caption; QRect place; };
-  const Row rows[] = {
-      {form.btnIniciar, "Iniciar", {4, 40, 110, 25}},          {form.btnParar, "Parar", {4, 66, 110, 25}},
-      {form.btnMinimizar, "Minimizar", {4, 92, 110, 25}},      {form.btnLogExec, "Log Execução", {4, 120, 110, 25}},
-      {form.btnLimparCache, "Reiniciar Cache", {5, 147, 110, 25}}, {form.grpLogs, "Log da Dll", {5, 180, 107, 58}},
-      {form.chkLog, "Log", {7, 15, 97, 17}},                   {form.chkLogSql, "Log Sql", {7, 35, 97, 17}},
-      {form.btnEncerrar, "Encerrar", {4, 242, 110, 25}},       {form.ButtonOpenBrowser, "Open Browser", {132, 84, 107, 25}},
-      {form.lblTitulo, "", {6, 1, 106, 19}},                   {form.lblVersao, "", {5, 23, 106, 19}},
-  };
-  for (const auto &row : rows) {
-    SCOPED_TRACE(row.caption);
-    EXPECT_EQ(row.control->geometry(), row.place);
-    if (auto *button = qobject_cast<QAbstractButton *>(row.control)) {
-      EXPECT_EQ(button->text(), QString::fromUtf8(row.caption));
+  EXPECT_EQ(form.size(), QSize(layout::kMainWidth, layout::kMainHeight));
+  EXPECT_EQ(form.windowTitle(), tav::host::Q(layout::kMainCaption));
+  std::vector<QWidget *> tabStops;
+  for (const auto &row : layout::kMainControls) {
+    QWidget *control = form.Control(row.id);
+    SCOPED_TRACE(tav::host::Q(row.caption).toStdString());
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->geometry(), tav::host::Q(row.place));
+    const QWidget *parent = row.kind == layout::Kind::CheckBox ? static_cast<QWidget *>(form.grpLogs) : &form;
+    EXPECT_EQ(control->parentWidget(), parent);
+    if (auto *button = qobject_cast<QAbstractButton *>(control)) {
+      EXPECT_EQ(button->text(), tav::host::Q(row.caption));
     }
+    if (row.kind == layout::Kind::Button || row.kind == layout::Kind::CheckBox) tabStops.push_back(control);
   }
-  EXPECT_EQ(form.windowTitle(), QStringLiteral("TavWebService"));
+  EXPECT_EQ(form.grpLogs->title(), tav::host::Q(layout::Of(layout::Main::grpLogs).caption));
+  // The named controls are the table's.
+  EXPECT_EQ(form.btnIniciar, form.Control(layout::Main::btnIniciar));
+  EXPECT_EQ(form.chkLogSql, form.Control(layout::Main::chkLogSql));
+  EXPECT_EQ(form.lblVersao, form.Control(layout::Main::lblVersao));
   EXPECT_TRUE(form.ButtonOpenBrowser->isEnabled());
   EXPECT_GT(form.ButtonOpenBrowser->x(), form.width());  // present but outside the visible area
-  QWidget *expected[] = {form.btnIniciar, form.btnParar, form.ButtonOpenBrowser, form.btnEncerrar, form.btnMinimizar,
-                         form.btnLogExec, form.chkLog, form.chkLogSql, form.btnLimparCache};
   const auto nextTabStop = [](QWidget *w) {
     do w = w->nextInFocusChain();
     while (!(w->focusPolicy() & Qt::TabFocus));
     return w;
   };
-  for (std::size_t i = 0; i + 1 < std::size(expected); ++i) EXPECT_EQ(nextTabStop(expected[i]), expected[i + 1]) << i;
+  for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) EXPECT_EQ(nextTabStop(tabStops[i]), tabStops[i + 1]) << i;
 }

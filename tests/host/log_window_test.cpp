@@ -1,6 +1,7 @@
 // The execution log window: clear, save, close, and appends from many threads.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -190,4 +191,31 @@ TEST(LogWindow, TheTextAreaIsBounded) {
   ProcessEvents();
   EXPECT_EQ(Lines(form).size(), 1);
   tav::log::ExecutionLog::Global().SetBounds({});
+}
+
+// The window follows the layout table at its first size and after a resize.
+TEST(LogWindow, FollowsTheLayoutTable) {
+  namespace layout = tav::host::layout;
+  using tav::host::Q;
+  WorkingDirectory dir;
+  TFormPrincipal form;
+  form.btnLogExec->click();
+  auto *window = form.FormLogProc();
+  EXPECT_EQ(window->size(), QSize(layout::kLogWidth, layout::kLogHeight));
+  for (const QSize size : {QSize(layout::kLogWidth, layout::kLogHeight), QSize(1000, 600)}) {
+    window->resize(size);
+    ProcessEvents();
+    const layout::LogPlaces places = layout::LogWindowPlaces(size.width(), size.height());
+    EXPECT_EQ(window->pnlTopo->geometry(), Q(places.top));
+    EXPECT_EQ(window->pnlRodape->geometry(), Q(places.bottom));
+    EXPECT_EQ(window->memLog->geometry(), Q(places.text));
+    EXPECT_EQ(window->Label1->geometry(), Q(places.title));
+    EXPECT_EQ(window->btnSalvarLog->geometry(), Q(places.salvar));
+    EXPECT_EQ(window->btnLimparLog->geometry(), Q(places.limpar));
+    EXPECT_EQ(window->btnFechar->geometry(), Q(places.fechar));
+  }
+  EXPECT_EQ(window->Label1->text(), Q(layout::kLogTitle));
+  EXPECT_EQ(window->btnSalvarLog->text(), Q(layout::kSalvarLog));
+  EXPECT_EQ(window->btnLimparLog->text(), Q(layout::kLimparLog));
+  EXPECT_EQ(window->btnFechar->text(), Q(layout::kFechar));
 }

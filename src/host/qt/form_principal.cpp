@@ -20,20 +20,25 @@ QColor SkyBlue() { return QColor(kSkyBlue.red, kSkyBlue.green, kSkyBlue.blue); }
 
 namespace {
 
-QPushButton *Button(const QString &caption, int x, int y, QWidget *parent) {
-  auto *button = new QPushButton(caption, parent);
-  button->setGeometry(x, y, 110, 25);
-  return button;
-}
-
-QLabel *BoldLabel(int x, int y, QWidget *parent) {
-  auto *label = new QLabel(parent);
-  QFont font = label->font();
-  font.setBold(true);
-  label->setFont(font);
-  label->setAlignment(Qt::AlignCenter);
-  label->setGeometry(x, y, 106, 19);
-  return label;
+QWidget *Make(const layout::MainControl &control, QWidget *parent) {
+  const QString caption = Q(control.caption);
+  QWidget *made = nullptr;
+  switch (control.kind) {
+    case layout::Kind::Button: made = new QPushButton(caption, parent); break;
+    case layout::Kind::CheckBox: made = new QCheckBox(caption, parent); break;
+    case layout::Kind::Group: made = new QGroupBox(caption, parent); break;
+    case layout::Kind::Label: {
+      auto *label = new QLabel(caption, parent);
+      QFont font = label->font();
+      font.setBold(true);
+      label->setFont(font);
+      label->setAlignment(Qt::AlignCenter);
+      made = label;
+      break;
+    }
+  }
+  made->setGeometry(Q(control.place));
+  return made;
 }
 
 }  // namespace
@@ -50,38 +55,35 @@ TFormPrincipal::TFormPrincipal(QWidget *parent)
 TFormPrincipal::~TFormPrincipal() = default;
 
 void TFormPrincipal::ComposeControls() {
-  setWindowTitle(QStringLiteral("TavWebService"));
-  setFixedSize(119, 273);
+  setWindowTitle(Q(layout::kMainCaption));
+  setFixedSize(layout::kMainWidth, layout::kMainHeight);
   setAutoFillBackground(true);
   QPalette sky = palette();
   sky.setColor(QPalette::Window, SkyBlue());
   setPalette(sky);
 
-  btnIniciar = Button(QStringLiteral("Iniciar"), 4, 40, this);
-  btnParar = Button(QStringLiteral("Parar"), 4, 66, this);
-  ButtonOpenBrowser = Button(QStringLiteral("Open Browser"), 132, 84, this);
-  ButtonOpenBrowser->resize(107, 25);  // beyond the client width: present, enabled, unseen
-  btnEncerrar = Button(QStringLiteral("Encerrar"), 4, 242, this);
-  btnMinimizar = Button(QStringLiteral("Minimizar"), 4, 92, this);
-  btnLogExec = Button(QStringLiteral("Log Execução"), 4, 120, this);
-  lblTitulo = BoldLabel(6, 1, this);
-  lblVersao = BoldLabel(5, 23, this);
-  grpLogs = new QGroupBox(QStringLiteral("Log da Dll"), this);
-  grpLogs->setGeometry(5, 180, 107, 58);
-  chkLog = new QCheckBox(QStringLiteral("Log"), grpLogs);
-  chkLog->setGeometry(7, 15, 97, 17);
-  chkLogSql = new QCheckBox(QStringLiteral("Log Sql"), grpLogs);
-  chkLogSql->setGeometry(7, 35, 97, 17);
-  btnLimparCache = Button(QStringLiteral("Reiniciar Cache"), 5, 147, this);
-
-  setTabOrder(btnIniciar, btnParar);
-  setTabOrder(btnParar, ButtonOpenBrowser);
-  setTabOrder(ButtonOpenBrowser, btnEncerrar);
-  setTabOrder(btnEncerrar, btnMinimizar);
-  setTabOrder(btnMinimizar, btnLogExec);
-  setTabOrder(btnLogExec, chkLog);
-  setTabOrder(chkLog, chkLogSql);
-  setTabOrder(chkLogSql, btnLimparCache);
+  // In the table's order: the group box is made before the check boxes it holds.
+  QWidget *previousStop = nullptr;
+  for (const layout::MainControl &control : layout::kMainControls) {
+    QWidget *made = Make(control, control.kind == layout::Kind::CheckBox ? Control(layout::Main::grpLogs) : this);
+    controls_[static_cast<std::size_t>(control.id)] = made;
+    if (control.kind == layout::Kind::Button || control.kind == layout::Kind::CheckBox) {
+      if (previousStop != nullptr) setTabOrder(previousStop, made);
+      previousStop = made;
+    }
+  }
+  btnIniciar = Typed<QPushButton>(layout::Main::btnIniciar);
+  btnParar = Typed<QPushButton>(layout::Main::btnParar);
+  ButtonOpenBrowser = Typed<QPushButton>(layout::Main::ButtonOpenBrowser);
+  btnEncerrar = Typed<QPushButton>(layout::Main::btnEncerrar);
+  btnMinimizar = Typed<QPushButton>(layout::Main::btnMinimizar);
+  btnLogExec = Typed<QPushButton>(layout::Main::btnLogExec);
+  grpLogs = Typed<QGroupBox>(layout::Main::grpLogs);
+  chkLog = Typed<QCheckBox>(layout::Main::chkLog);
+  chkLogSql = Typed<QCheckBox>(layout::Main::chkLogSql);
+  btnLimparCache = Typed<QPushButton>(layout::Main::btnLimparCache);
+  lblTitulo = Typed<QLabel>(layout::Main::lblTitulo);
+  lblVersao = Typed<QLabel>(layout::Main::lblVersao);
 
   connect(btnIniciar, &QPushButton::clicked, this, [this] { btnIniciarClick(); });
   connect(btnParar, &QPushButton::clicked, this, [this] { btnPararClick(); });

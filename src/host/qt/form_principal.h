@@ -3,7 +3,10 @@
 
 #include <QWidget>
 
+#include <array>
+
 #include "host/controller.h"
+#include "host/layout.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -21,6 +24,8 @@ class TFormPrincipal : public QWidget, public ServiceController {
   ~TFormPrincipal() override;
 
   TFrmLogProc *FormLogProc() const { return FormLogProc_; }
+  // The control a row of the layout table made.
+  QWidget *Control(layout::Main id) const { return controls_[static_cast<std::size_t>(id)]; }
 
   // Controls, in declaration order.
   QPushButton *btnIniciar, *btnParar;
@@ -47,7 +52,12 @@ class TFormPrincipal : public QWidget, public ServiceController {
 
  private:
   void ComposeControls();
+  template <typename T>
+  T *Typed(layout::Main id) const {
+    return static_cast<T *>(Control(id));
+  }
 
+  std::array<QWidget *, layout::kMainCount> controls_{};
   TFrmLogProc *FormLogProc_ = nullptr;
 };
 

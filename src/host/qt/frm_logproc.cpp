@@ -21,21 +21,17 @@
 namespace tav::host {
 namespace {
 
-constexpr int kTopHeight = 35;
-constexpr int kBottomHeight = 46;
-
-QPushButton *FlatButton(const QString &caption, QStyle::StandardPixmap icon, QWidget *parent) {
-  auto *button = new QPushButton(parent->style()->standardIcon(icon), caption, parent);
+QPushButton *FlatButton(std::u16string_view caption, QStyle::StandardPixmap icon, QWidget *parent) {
+  auto *button = new QPushButton(parent->style()->standardIcon(icon), Q(caption), parent);
   button->setFlat(true);
-  button->resize(121, 38);
   return button;
 }
 
 }  // namespace
 
 TFrmLogProc::TFrmLogProc(QWidget *owner) : QWidget(owner, Qt::Window) {
-  resize(794, 455);
-  setMinimumSize(750, 450);
+  resize(layout::kLogWidth, layout::kLogHeight);
+  setMinimumSize(layout::kLogMinWidth, layout::kLogMinHeight);
 
   pnlTopo = new QWidget(this);
   pnlTopo->setAutoFillBackground(true);
@@ -44,24 +40,20 @@ TFrmLogProc::TFrmLogProc(QWidget *owner) : QWidget(owner, Qt::Window) {
   pnlTopo->setPalette(top);
   pnlRodape = new QWidget(this);
 
-  btnFechar = FlatButton(QStringLiteral("Fechar"), QStyle::SP_DialogCloseButton, pnlRodape);
-  btnSalvarLog = FlatButton(QStringLiteral("Salvar Log"), QStyle::SP_DialogSaveButton, pnlRodape);
-  Label1 = new QLabel(QStringLiteral("Ws Tavoric - Log de Execução"), pnlTopo);
+  btnFechar = FlatButton(layout::kFechar, QStyle::SP_DialogCloseButton, pnlRodape);
+  btnSalvarLog = FlatButton(layout::kSalvarLog, QStyle::SP_DialogSaveButton, pnlRodape);
+  Label1 = new QLabel(Q(layout::kLogTitle), pnlTopo);
   QFont bold = Label1->font();
   bold.setBold(true);
   Label1->setFont(bold);
   Label1->setStyleSheet(QStringLiteral("color: #800000;"));
-  Label1->move(8, 6);
-  Label1->adjustSize();
-  btnLimparLog = FlatButton(QStringLiteral("Limpar Log"), QStyle::SP_DialogResetButton, pnlRodape);
+  btnLimparLog = FlatButton(layout::kLimparLog, QStyle::SP_DialogResetButton, pnlRodape);
   memLog = new QPlainTextEdit(this);
   memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
   memLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memLog->setUndoRedoEnabled(false);  // an undo history would keep every dropped line
 
-  btnSalvarLog->move(8, 3);
-  btnLimparLog->move(131, 3);
 
   connect(btnSalvarLog, &QPushButton::clicked, this, [this] { btnSalvarLogClick(); });
   connect(btnLimparLog, &QPushButton::clicked, this, [this] { btnLimparLogClick(); });
@@ -73,10 +65,14 @@ TFrmLogProc::~TFrmLogProc() { StopWatching(); }
 
 void TFrmLogProc::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
-  pnlTopo->setGeometry(0, 0, width(), kTopHeight);
-  pnlRodape->setGeometry(0, height() - kBottomHeight, width(), kBottomHeight);
-  btnFechar->move(pnlRodape->width() - 9 - btnFechar->width(), 3);
-  memLog->setGeometry(0, kTopHeight, width(), height() - kTopHeight - kBottomHeight);
+  const layout::LogPlaces places = layout::LogWindowPlaces(width(), height());
+  pnlTopo->setGeometry(Q(places.top));
+  pnlRodape->setGeometry(Q(places.bottom));
+  memLog->setGeometry(Q(places.text));
+  Label1->setGeometry(Q(places.title));
+  btnSalvarLog->setGeometry(Q(places.salvar));
+  btnLimparLog->setGeometry(Q(places.limpar));
+  btnFechar->setGeometry(Q(places.fechar));
 }
 
 void TFrmLogProc::showEvent(QShowEvent *event) {

@@ -1,6 +1,7 @@
 #include "host/win32/form_principal.h"
 
 #include "host/win32/frm_logproc.h"
+#include "platform/win_util.h"
 
 namespace tav::host::win32 {
 namespace {
@@ -10,26 +11,23 @@ constexpr wchar_t kWindowClass[] = L"TFormPrincipal";
 // the group box leaves its inside for the parent to paint.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
-constexpr int kClientWidth = 119, kClientHeight = 273;
 
-enum ControlId : int {
-  kIniciar = 101,
-  kParar,
-  kOpenBrowser,
-  kEncerrar,
-  kMinimizar,
-  kLogExec,
-  kTitulo,
-  kVersao,
-  kGrupo,
-  kLog,
-  kLogSql,
-  kLimparCache,
-};
+using layout::Kind;
+using layout::Main;
 
-struct Place {
-  int left, top, width, height;
-};
+// The window's style for a kind of control. The first button opens the group the
+// arrow keys move in; the check boxes are not clipped out of the group box that
+// holds them.
+DWORD StyleOf(const layout::MainControl &control) {
+  switch (control.kind) {
+    case Kind::Button:
+      return BS_PUSHBUTTON | WS_TABSTOP | (control.id == Main::btnIniciar ? WS_GROUP : 0);
+    case Kind::CheckBox: return BS_AUTOCHECKBOX | WS_TABSTOP | WS_CLIPSIBLINGS;
+    case Kind::Group: return BS_GROUPBOX;
+    case Kind::Label: return SS_CENTER | SS_NOPREFIX;
+  }
+  return 0;
+}
 
 BOOL CALLBACK MinimizeTopLevel(HWND window, LPARAM) {
   // Owned windows (the log window) go with their owner.
@@ -41,7 +39,7 @@ BOOL CALLBACK MinimizeTopLevel(HWND window, LPARAM) {
 
 TFormPrincipal::TFormPrincipal(HINSTANCE instance) : instance_(instance) {
   sky_.reset(CreateSolidBrush(kSky));
-  Create(instance_, kWindowClass, sky_.get(), kStyle, kExStyle, L"TavWebService", nullptr);
+  Create(instance_, kWindowClass, sky_.get(), kStyle, kExStyle, win::Wide(std::u16string(layout::kMainCaption)), nullptr);
   ComposeControls();
   FormCreate();
 }
@@ -68,7 +66,8 @@ LRESULT TFormPrincipal::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: {
       Layout(HIWORD(wParam));
       const auto *suggested = reinterpret_cast<const RECT *>(lParam);
-      const SIZE outer = OuterSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kStyle, kExStyle, dpi_);
+      const SIZE outer =
+          OuterSize(Scale(layout::kMainWidth, dpi_), Scale(layout::kMainHeight, dpi_), kStyle, kExStyle, dpi_);
       SetWindowPos(window, nullptr, suggested->left, suggested->top, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
@@ -95,22 +94,26 @@ LRESULT TFormPrincipal::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TFormPrincipal::ComposeControls() {
   HWND window = Handle();
-  constexpr DWORD button = BS_PUSHBUTTON | WS_TABSTOP;
-  // Created in the tab order; the labels and the group box take no focus.
-  btnIniciar = Control(L"BUTTON", u"Iniciar", button | WS_GROUP, window, kIniciar);
-  btnParar = Control(L"BUTTON", u"Parar", button, window, kParar);
-  ButtonOpenBrowser = Control(L"BUTTON", u"Open Browser", button, window, kOpenBrowser);
-  btnEncerrar = Control(L"BUTTON", u"Encerrar", button, window, kEncerrar);
-  btnMinimizar = Control(L"BUTTON", u"Minimizar", button, window, kMinimizar);
-  btnLogExec = Control(L"BUTTON", u"Log Execução", button, window, kLogExec);
-  grpLogs = Control(L"BUTTON", u"Log da Dll", BS_GROUPBOX, window, kGrupo);
-  chkLog = Control(L"BUTTON", u"Log", BS_AUTOCHECKBOX | WS_TABSTOP | WS_CLIPSIBLINGS, window, kLog);
-  chkLogSql = Control(L"BUTTON", u"Log Sql", BS_AUTOCHECKBOX | WS_TABSTOP | WS_CLIPSIBLINGS, window, kLogSql);
-  btnLimparCache = Control(L"BUTTON", u"Reiniciar Cache", button, window, kLimparCache);
-  lblTitulo = Control(L"STATIC", u"", SS_CENTER | SS_NOPREFIX, window, kTitulo);
-  lblVersao = Control(L"STATIC", u"", SS_CENTER | SS_NOPREFIX, window, kVersao);
+  // Made in the table's order, which is the tab order of the tab stops.
+  for (const layout::MainControl &control : layout::kMainControls) {
+    const wchar_t *windowClass = control.kind == Kind::Label ? L"STATIC" : L"BUTTON";
+    controls_[static_cast<std::size_t>(control.id)] =
+        Control(windowClass, control.caption, StyleOf(control), window, layout::Number(control.id));
+  }
+  btnIniciar = ControlOf(Main::btnIniciar);
+  btnParar = ControlOf(Main::btnParar);
+  ButtonOpenBrowser = ControlOf(Main::ButtonOpenBrowser);
+  btnEncerrar = ControlOf(Main::btnEncerrar);
+  btnMinimizar = ControlOf(Main::btnMinimizar);
+  btnLogExec = ControlOf(Main::btnLogExec);
+  grpLogs = ControlOf(Main::grpLogs);
+  chkLog = ControlOf(Main::chkLog);
+  chkLogSql = ControlOf(Main::chkLogSql);
+  btnLimparCache = ControlOf(Main::btnLimparCache);
+  lblTitulo = ControlOf(Main::lblTitulo);
+  lblVersao = ControlOf(Main::lblVersao);
   // The group box is drawn beneath the check boxes it holds (it takes no focus, so
-  // the tab order stays as created).
+  // the tab order stays as made).
   SetWindowPos(grpLogs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Layout(DpiOf(window));
 }
@@ -119,48 +122,37 @@ void TFormPrincipal::Layout(UINT dpi) {
   dpi_ = dpi;
   font_ = UiFont(dpi, false);
   boldFont_ = UiFont(dpi, true);
-  const struct {
-    HWND control;
-    Place place;
-    bool bold;
-  } controls[] = {
-      {lblTitulo, {6, 1, 106, 19}, true},
-      {lblVersao, {5, 23, 106, 19}, true},
-      {btnIniciar, {4, 40, 110, 25}, false},
-      {btnParar, {4, 66, 110, 25}, false},
-      {btnMinimizar, {4, 92, 110, 25}, false},
-      {btnLogExec, {4, 120, 110, 25}, false},
-      {btnLimparCache, {5, 147, 110, 25}, false},
-      {grpLogs, {5, 180, 107, 58}, false},
-      // The check boxes lie in the group box: its place plus theirs inside it.
-      {chkLog, {5 + 7, 180 + 15, 97, 17}, false},
-      {chkLogSql, {5 + 7, 180 + 35, 97, 17}, false},
-      {btnEncerrar, {4, 242, 110, 25}, false},
-      // Beyond the client width: present, enabled and in the tab order, but unseen.
-      {ButtonOpenBrowser, {132, 84, 107, 25}, false},
-  };
-  for (const auto &item : controls) {
-    SetWindowPos(item.control, nullptr, Scale(item.place.left, dpi), Scale(item.place.top, dpi),
-                 Scale(item.place.width, dpi), Scale(item.place.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(item.control, WM_SETFONT, reinterpret_cast<WPARAM>(item.bold ? boldFont_.get() : font_.get()), TRUE);
+  for (const layout::MainControl &control : layout::kMainControls) {
+    // The check boxes are children of the window, not of the group box: their
+    // place is the group box's plus theirs inside it.
+    const layout::Place place = layout::InWindow(control);
+    HWND made = ControlOf(control.id);
+    SetWindowPos(made, nullptr, Scale(place.left, dpi), Scale(place.top, dpi), Scale(place.width, dpi),
+                 Scale(place.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    const HFONT font = control.kind == Kind::Label ? boldFont_.get() : font_.get();
+    SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
-  const SIZE outer = OuterSize(Scale(kClientWidth, dpi), Scale(kClientHeight, dpi), kStyle, kExStyle, dpi);
+  const SIZE outer = OuterSize(Scale(layout::kMainWidth, dpi), Scale(layout::kMainHeight, dpi), kStyle, kExStyle, dpi);
   SetWindowPos(Handle(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TFormPrincipal::Command(int id, int notification) {
   if (notification != BN_CLICKED) return;
-  switch (id) {
-    case kIniciar: btnIniciarClick(); break;
-    case kParar: btnPararClick(); break;
-    case kOpenBrowser: ButtonOpenBrowserClick(); break;
-    case kEncerrar: btnEncerrarClick(); break;
-    case kMinimizar: btnMinimizarClick(); break;
-    case kLogExec: btnLogExecClick(); break;
-    case kLimparCache: btnLimparCacheClick(); break;
-    case kLog: chkLogClick(LogSwitch()); break;
-    case kLogSql: chkLogSqlClick(LogSqlSwitch()); break;
-    default: break;
+  const int row = id - layout::kFirstControlNumber;
+  if (row < 0 || row >= static_cast<int>(layout::kMainCount)) return;
+  switch (static_cast<Main>(row)) {
+    case Main::btnIniciar: btnIniciarClick(); break;
+    case Main::btnParar: btnPararClick(); break;
+    case Main::ButtonOpenBrowser: ButtonOpenBrowserClick(); break;
+    case Main::btnEncerrar: btnEncerrarClick(); break;
+    case Main::btnMinimizar: btnMinimizarClick(); break;
+    case Main::btnLogExec: btnLogExecClick(); break;
+    case Main::btnLimparCache: btnLimparCacheClick(); break;
+    case Main::chkLog: chkLogClick(LogSwitch()); break;
+    case Main::chkLogSql: chkLogSqlClick(LogSqlSwitch()); break;
+    case Main::grpLogs:
+    case Main::lblTitulo:
+    case Main::lblVersao: break;
   }
 }
 

@@ -3,9 +3,11 @@
 
 #include <windows.h>
 
+#include <array>
 #include <memory>
 
 #include "host/controller.h"
+#include "host/layout.h"
 #include "host/win32/gui.h"
 
 namespace tav::host::win32 {
@@ -49,12 +51,14 @@ class TFormPrincipal final : public ServiceController, public NativeWindow {
   void ComposeControls();
   void Layout(UINT dpi);  // sizes and places everything for the DPI
   void Command(int id, int notification);
+  HWND ControlOf(layout::Main id) const { return controls_[static_cast<std::size_t>(id)]; }
 
   HINSTANCE instance_;
   Font font_, boldFont_;
   Brush sky_;
   UINT dpi_ = kBaseDpi;
   int running_ = -1;  // what ShowRunning last showed: -1 nothing yet, 0 stopped, 1 running
+  std::array<HWND, layout::kMainCount> controls_{};  // by the layout table's rows
   std::unique_ptr<TFrmLogProc> FormLogProc_;
 };
 

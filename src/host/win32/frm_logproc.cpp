@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "host/layout.h"
 #include "log/execution_log.h"
 #include "platform/win_util.h"
 
@@ -12,10 +13,6 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"TFrmLogProc";
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
-constexpr int kClientWidth = 794, kClientHeight = 455;
-constexpr int kMinWidth = 750, kMinHeight = 450;  // outer size
-constexpr int kTopHeight = 35, kBottomHeight = 46;
-constexpr int kButtonWidth = 121, kButtonHeight = 38;
 constexpr COLORREF kMaroon = RGB(0x80, 0x00, 0x00);
 constexpr UINT kDrainMessage = WM_APP + 1;  // new log entries wait to be shown
 
@@ -71,17 +68,18 @@ TFrmLogProc::TFrmLogProc(HINSTANCE instance, HWND owner) {
   Create(instance, kWindowClass, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), kStyle, kExStyle, L"", owner);
   HWND window = Handle();
   constexpr DWORD flat = BS_OWNERDRAW | WS_TABSTOP;
-  btnFechar = Control(L"BUTTON", u"Fechar", flat, window, kFechar);
-  btnSalvarLog = Control(L"BUTTON", u"Salvar Log", flat | WS_GROUP, window, kSalvar);
-  Label1 = Control(L"STATIC", u"Ws Tavoric - Log de Execução", SS_LEFT | SS_NOPREFIX, window, kTitulo);
-  btnLimparLog = Control(L"BUTTON", u"Limpar Log", flat, window, kLimpar);
+  btnFechar = Control(L"BUTTON", layout::kFechar, flat, window, kFechar);
+  btnSalvarLog = Control(L"BUTTON", layout::kSalvarLog, flat | WS_GROUP, window, kSalvar);
+  Label1 = Control(L"STATIC", layout::kLogTitle, SS_LEFT | SS_NOPREFIX, window, kTitulo);
+  btnLimparLog = Control(L"BUTTON", layout::kLimparLog, flat, window, kLimpar);
   memLog = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                ES_AUTOHSCROLL | ES_WANTRETURN | ES_NOHIDESEL,
                            0, 0, 0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTexto)), instance, nullptr);
   SendMessageW(memLog, EM_SETLIMITTEXT, 0, 0);  // no limit but the system's
   SetDpi(DpiOf(window));
-  const SIZE outer = OuterSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kStyle, kExStyle, dpi_);
+  const SIZE outer =
+      OuterSize(Scale(layout::kLogWidth, dpi_), Scale(layout::kLogHeight, dpi_), kStyle, kExStyle, dpi_);
   SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   // Entries arrive on any thread; a burst of them wakes the GUI thread once, and it
@@ -115,7 +113,7 @@ LRESULT TFrmLogProc::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETMINMAXINFO: {
       auto *limits = reinterpret_cast<MINMAXINFO *>(lParam);
-      limits->ptMinTrackSize = POINT{Scale(kMinWidth, dpi_), Scale(kMinHeight, dpi_)};
+      limits->ptMinTrackSize = POINT{Scale(layout::kLogMinWidth, dpi_), Scale(layout::kLogMinHeight, dpi_)};  // outer
       return 0;
     }
     case WM_DPICHANGED: {
@@ -158,18 +156,16 @@ void TFrmLogProc::SetDpi(UINT dpi) {
 void TFrmLogProc::Layout() {
   RECT client{};
   GetClientRect(Handle(), &client);
-  const int width = client.right, height = client.bottom;
-  const int top = Scale(kTopHeight, dpi_), bottom = Scale(kBottomHeight, dpi_);
-  const int buttonWidth = Scale(kButtonWidth, dpi_), buttonHeight = Scale(kButtonHeight, dpi_);
-  const int buttonTop = height - bottom + Scale(3, dpi_);
-  const auto place = [](HWND control, int x, int y, int w, int h) {
-    SetWindowPos(control, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  const layout::LogPlaces places = layout::LogWindowPlaces(client.right, client.bottom, static_cast<int>(dpi_));
+  // The controls are the window's children: the buttons' places are in the bottom band.
+  const auto place = [](HWND control, const layout::Place &at, int dy) {
+    SetWindowPos(control, nullptr, at.left, at.top + dy, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
   };
-  place(Label1, Scale(8, dpi_), Scale(6, dpi_), Scale(300, dpi_), Scale(16, dpi_));
-  place(btnSalvarLog, Scale(8, dpi_), buttonTop, buttonWidth, buttonHeight);
-  place(btnLimparLog, Scale(131, dpi_), buttonTop, buttonWidth, buttonHeight);
-  place(btnFechar, width - Scale(9, dpi_) - buttonWidth, buttonTop, buttonWidth, buttonHeight);
-  place(memLog, 0, top, width, height - top - bottom > 0 ? height - top - bottom : 0);
+  place(Label1, places.title, places.top.top);
+  place(btnSalvarLog, places.salvar, places.bottom.top);
+  place(btnLimparLog, places.limpar, places.bottom.top);
+  place(btnFechar, places.fechar, places.bottom.top);
+  place(memLog, places.text, 0);
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 
@@ -178,7 +174,8 @@ void TFrmLogProc::Paint() {
   HDC dc = BeginPaint(Handle(), &paint);
   RECT client{};
   GetClientRect(Handle(), &client);
-  RECT band{0, 0, client.right, Scale(kTopHeight, dpi_)};
+  const layout::Place top = layout::LogWindowPlaces(client.right, client.bottom, static_cast<int>(dpi_)).top;
+  RECT band{top.left, top.top, top.left + top.width, top.top + top.height};
   FillRect(dc, &band, sky_.get());  // the top band; the bottom one keeps the window's colour
   EndPaint(Handle(), &paint);
 }
