@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "http/handler_pool.h"
 #include "http/listener.h"
 #include "http/web.h"
 #include "platform/sockets.h"

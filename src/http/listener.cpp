@@ -4,7 +4,7 @@
 
 #include "http/detail/acceptors.h"
 #include "http/detail/service.h"
-#include "http/web.h"
+#include "http/handler_pool.h"
 #include "platform/errors.h"
 #include "platform/no_destructor.h"
 

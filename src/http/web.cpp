@@ -5,6 +5,7 @@
 #include "http/detail/query.h"
 #include "http/detail/request.h"
 #include "http/detail/response.h"
+#include "http/handler_pool.h"
 #include "platform/errors.h"
 #include "platform/no_destructor.h"
 #include "platform/strconv.h"
@@ -78,7 +79,7 @@ void WebResponse::SendResponse() {
   WriteContent(r_, kind_, sink_, std::time(nullptr));
 }
 
-// ---- handler pool -------------------------------------------------------------
+// ---- handler pool (http/handler_pool.h) -------------------------------------------------------------
 
 HandlerPool &HandlerPool::Global() {
   static NoDestructor<HandlerPool> pool;  // instances live until the program ends

@@ -8,6 +8,7 @@
 #include "bizlib/bridge.h"
 #include "bizlib/detail/state.h"
 #include "bizlib/dozuzedoda_abi.h"
+#include "http/handler_pool.h"
 #include "http/listener.h"
 #include "http/module/utilitarios.h"
 #include "http/module/web_module.h"

@@ -19,6 +19,7 @@
 
 #include "http/detail/connection_register.h"
 #include "http/detail/deadline.h"
+#include "http/handler_pool.h"
 #include "http/listener.h"
 #include "http/web.h"
 #include "platform/errors.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "http/detail/loop.h"
-#include "http/limits.h"
 #include "http/detail/request_reader.h"
+#include "http/limits.h"
 #include "platform/sockets.h"
 
 namespace tav::http {

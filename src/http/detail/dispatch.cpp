@@ -2,6 +2,7 @@
 
 #include "http/detail/request.h"
 #include "http/detail/response.h"
+#include "http/handler_pool.h"
 #include "http/web.h"
 #include "log/execution_log.h"
 #include "platform/errors.h"

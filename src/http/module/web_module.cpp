@@ -1,6 +1,7 @@
 #include "http/module/web_module.h"
 
 #include "bizlib/bridge.h"
+#include "http/handler_pool.h"
 #include "http/module/utilitarios.h"
 #include "log/execution_log.h"
 #include "messaging/intake.h"
