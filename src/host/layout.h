@@ -11,10 +11,18 @@ namespace tav::host::layout {
 
 struct Place {
   int left, top, width, height;
+  friend constexpr bool operator==(const Place &, const Place &) = default;
 };
 
 // Pixels at 96 dpi on a screen of `dpi`, rounded to the nearest as Windows' MulDiv.
 constexpr int Scale(int pixels, int dpi) { return (pixels * dpi + (pixels >= 0 ? 48 : -48)) / 96; }
+constexpr Place Scale(const Place &place, int dpi) {
+  return {Scale(place.left, dpi), Scale(place.top, dpi), Scale(place.width, dpi), Scale(place.height, dpi)};
+}
+// A place inside a band, moved into the window the band lies in.
+constexpr Place Below(const Place &place, int bandTop) {
+  return {place.left, place.top + bandTop, place.width, place.height};
+}
 
 // ---- the main window ----------------------------------------------------------
 

@@ -212,7 +212,21 @@ std::string Ansi(const std::wstring &text) {
   return bytes;
 }
 
+// Where a control lies in its window's client area.
+tav::host::layout::Place PlaceIn(HWND window, HWND control) {
+  RECT place{};
+  GetWindowRect(control, &place);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT *>(&place), 2);
+  return {place.left, place.top, place.right - place.left, place.bottom - place.top};
+}
+
 }  // namespace
+
+namespace tav::host::layout {
+void PrintTo(const Place &place, std::ostream *out) {
+  *out << "{" << place.left << ", " << place.top << ", " << place.width << ", " << place.height << "}";
+}
+}  // namespace tav::host::layout
 
 // The native windows, worked the way an operator works them: window messages
 // from this process to the program's controls.
@@ -241,14 +255,7 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
     HWND control = GetDlgItem(main, layout::Number(row.id));
     ASSERT_NE(control, nullptr) << layout::Number(row.id);
     const std::wstring caption(row.caption.begin(), row.caption.end());
-    RECT place{};
-    GetWindowRect(control, &place);
-    MapWindowPoints(nullptr, main, reinterpret_cast<POINT *>(&place), 2);
-    const layout::Place want = layout::InWindow(row);
-    EXPECT_EQ(place.left, layout::Scale(want.left, dpi)) << Ansi(caption);
-    EXPECT_EQ(place.top, layout::Scale(want.top, dpi)) << Ansi(caption);
-    EXPECT_EQ(place.right - place.left, layout::Scale(want.width, dpi)) << Ansi(caption);
-    EXPECT_EQ(place.bottom - place.top, layout::Scale(want.height, dpi)) << Ansi(caption);
+    EXPECT_EQ(PlaceIn(main, control), layout::Scale(layout::InWindow(row), dpi)) << Ansi(caption);
     if (row.kind != layout::Kind::Label) {
       EXPECT_EQ(WindowText(control), caption);
     }
@@ -292,22 +299,16 @@ TEST_F(ProgramTest, TheOperatorsWindows) {
   EXPECT_EQ(logClient.right, layout::Scale(layout::kLogWidth, dpi));
   EXPECT_EQ(logClient.bottom, layout::Scale(layout::kLogHeight, dpi));
   const layout::LogPlaces places = layout::LogWindowPlaces(logClient.right, logClient.bottom, dpi);
-  struct LogRow { HWND control; layout::Place place; int dy; };
+  struct LogRow { HWND control; layout::Place place; };
   const LogRow logRows[] = {
-      {memo, places.text, 0},
-      {Child(log, L"Button", L"Salvar Log"), places.salvar, places.bottom.top},
-      {Child(log, L"Button", L"Limpar Log"), places.limpar, places.bottom.top},
-      {Child(log, L"Button", L"Fechar"), places.fechar, places.bottom.top},
+      {memo, places.text},
+      {Child(log, L"Button", L"Salvar Log"), layout::Below(places.salvar, places.bottom.top)},
+      {Child(log, L"Button", L"Limpar Log"), layout::Below(places.limpar, places.bottom.top)},
+      {Child(log, L"Button", L"Fechar"), layout::Below(places.fechar, places.bottom.top)},
   };
   for (const LogRow &row : logRows) {
     ASSERT_NE(row.control, nullptr);
-    RECT place{};
-    GetWindowRect(row.control, &place);
-    MapWindowPoints(nullptr, log, reinterpret_cast<POINT *>(&place), 2);
-    EXPECT_EQ(place.left, row.place.left) << Ansi(WindowText(row.control));
-    EXPECT_EQ(place.top, row.place.top + row.dy) << Ansi(WindowText(row.control));
-    EXPECT_EQ(place.right - place.left, row.place.width) << Ansi(WindowText(row.control));
-    EXPECT_EQ(place.bottom - place.top, row.place.height) << Ansi(WindowText(row.control));
+    EXPECT_EQ(PlaceIn(log, row.control), row.place) << Ansi(WindowText(row.control));
   }
   EXPECT_EQ(StatusLine(Post("/WsTavoric?usuario=demo&senha=demo123", "{\"ACAO\":\"CONSULTAR\",\"TABELA\":\"produtos\"}")),
             "HTTP/1.1 200 OK");

@@ -125,10 +125,9 @@ void TFormPrincipal::Layout(UINT dpi) {
   for (const layout::MainControl &control : layout::kMainControls) {
     // The check boxes are children of the window, not of the group box: their
     // place is the group box's plus theirs inside it.
-    const layout::Place place = layout::InWindow(control);
+    const layout::Place place = layout::Scale(layout::InWindow(control), static_cast<int>(dpi));
     HWND made = ControlOf(control.id);
-    SetWindowPos(made, nullptr, Scale(place.left, dpi), Scale(place.top, dpi), Scale(place.width, dpi),
-                 Scale(place.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(made, nullptr, place.left, place.top, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
     const HFONT font = control.kind == Kind::Label ? boldFont_.get() : font_.get();
     SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }

@@ -157,15 +157,15 @@ void TFrmLogProc::Layout() {
   RECT client{};
   GetClientRect(Handle(), &client);
   const layout::LogPlaces places = layout::LogWindowPlaces(client.right, client.bottom, static_cast<int>(dpi_));
-  // The controls are the window's children: the buttons' places are in the bottom band.
-  const auto place = [](HWND control, const layout::Place &at, int dy) {
-    SetWindowPos(control, nullptr, at.left, at.top + dy, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The controls are the window's children: the title and the buttons move out of their bands.
+  const auto place = [](HWND control, const layout::Place &at) {
+    SetWindowPos(control, nullptr, at.left, at.top, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
   };
-  place(Label1, places.title, places.top.top);
-  place(btnSalvarLog, places.salvar, places.bottom.top);
-  place(btnLimparLog, places.limpar, places.bottom.top);
-  place(btnFechar, places.fechar, places.bottom.top);
-  place(memLog, places.text, 0);
+  place(Label1, layout::Below(places.title, places.top.top));
+  place(btnSalvarLog, layout::Below(places.salvar, places.bottom.top));
+  place(btnLimparLog, layout::Below(places.limpar, places.bottom.top));
+  place(btnFechar, layout::Below(places.fechar, places.bottom.top));
+  place(memLog, places.text);
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 

@@ -84,17 +84,17 @@ void Service::Sweep() {
   ArmSweep();
 }
 
+bool Service::EndSweep() {
+  std::lock_guard lock(sweepMutex_);
+  if (sweepClosed_) return false;
+  sweepClosed_ = true;
+  sweep_.cancel();
+  return true;
+}
+
 bool Service::Stop(Clock::time_point deadline) {
   acceptors_.Close();
-  bool first = false;
-  {
-    std::lock_guard lock(sweepMutex_);
-    if (!sweepClosed_) {
-      sweepClosed_ = first = true;
-      sweep_.cancel();
-    }
-  }
-  if (first) {
+  if (EndSweep()) {  // the first Stop
     CloseConnections();
     work_.reset();  // the loop ends once the last connection is done
   }

@@ -45,6 +45,7 @@ class Service final : public ConnectionHost {
   void StartConnection(net::NativeSocket native, const net::PeerAddress &peer);
   void ArmSweep();
   void Sweep();
+  bool EndSweep();  // true for the call that ended it
   void CloseConnections();
 
   const Limits limits_;
